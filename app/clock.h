@@ -1,0 +1,12 @@
+// Local time: the one way the panel reads the PC clock, so that tests can set it.
+#pragma once
+
+#include <windows.h>
+
+using LocalTimeSource = void(WINAPI*)(LPSYSTEMTIME);
+
+// GetLocalTime unless a test put its own clock here.
+extern LocalTimeSource localTimeSource;
+
+// Fills the shared local-time record of PanelState and returns it.
+const SYSTEMTIME& readLocalTime();

@@ -1,0 +1,287 @@
+// MainPanel: program entry, command-line switches, the dialog procedure and
+// its dispatch of window messages, controls and timers to the panel's parts.
+#include "main_panel.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+
+#include "../firmware/update.h"
+#include "../link/connection.h"
+#include "../link/message_table.h"
+#include "../link/midi_port.h"
+#include "../pages/calibration.h"
+#include "../pages/mtc_reader.h"
+#include "../pages/profiles.h"
+#include "../pages/settings.h"
+#include "../pages/transport.h"
+#include "log.h"
+#include "pages.h"
+#include "panel.h"
+#include "resources/resource.h"
+
+PanelState panel = initialPanelState();
+
+PanelState initialPanelState() {
+    PanelState state{};
+    state.dailyJamHour = 3;
+    state.dailyJamMinute = 0;
+    state.locateRateIndex = 1;
+    return state;
+}
+
+void resetPanelState() {
+    panel = initialPanelState();
+    resetMessageTable();
+}
+
+// ---- Argument text and switches ----
+
+const char* separateArgumentText(const char* line) {
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (blank(*line))
+        ++line;
+    if (*line == '"') {
+        ++line;
+        while (*line && *line != '"')
+            ++line;
+        if (*line == '"') ++line;
+    } else {
+        while (*line && !blank(*line))
+            ++line;
+    }
+    while (blank(*line))
+        ++line;
+    return line;
+}
+
+void copyArgumentText(const char* text) {
+    for (int i = 0; i < kArgumentTextLimit && text[i]; ++i)
+        panel.argumentText[i] = text[i];
+}
+
+namespace {
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Switch D at index i: "hh:mm" right after the letter, at most one blank between.
+void applyDailyJamTime(int i) {
+    const char* text = panel.argumentText;
+    SendMessageA(control(IDC_DAILY_JAM), BM_SETCHECK, BST_CHECKED, 0);
+    int p = i + 1;
+    if (text[p] == ' ') p = i + 2;
+    if (isDigit(text[p])) panel.dailyJamHour = static_cast<uint8_t>(10 * (text[p] - '0'));
+    if (isDigit(text[p + 1]))
+        panel.dailyJamHour = static_cast<uint8_t>(panel.dailyJamHour + (text[p + 1] - '0'));
+    if (text[p + 2] == ':') {
+        if (isDigit(text[p + 3])) panel.dailyJamMinute = static_cast<uint8_t>(10 * (text[p + 3] - '0'));
+        if (isDigit(text[p + 4]))
+            panel.dailyJamMinute = static_cast<uint8_t>(panel.dailyJamMinute + (text[p + 4] - '0'));
+    }
+}
+
+} // namespace
+
+void applySwitches() {
+    bool dash = false;
+    // Index at most 127, and the time of D reads at most 5 past an index below 81.
+    for (int i = 0; i < kArgumentTextSize && panel.argumentText[i]; ++i) {
+        char c = panel.argumentText[i];
+        if (c == '-') {
+            dash = true;
+            continue;
+        }
+        if (c == ' ') {
+            dash = false;
+            continue;
+        }
+        if (!dash) continue;
+        switch (c) {
+        case 'A':
+        case 'a':
+            SetTimer(panel.window, kTimerAutoConnect, 2000, nullptr);
+            SendMessageA(control(IDC_AUTO_CONNECT), BM_SETCHECK, BST_CHECKED, 0);
+            break;
+        case 'C':
+        case 'c': ShowWindow(control(IDC_CAPTURE_TUNING), SW_SHOWNORMAL); break;
+        case 'D':
+        case 'd':
+            applyDailyJamTime(i);
+            dash = false; // a letter after the time needs a new dash
+            break;
+        case 'E':
+        case 'e': ShowWindow(control(IDC_ERASE_EEPROM), SW_SHOWNORMAL); break;
+        case 'J':
+        case 'j': SendMessageA(control(IDC_AUTO_JAM), BM_SETCHECK, BST_CHECKED, 0); break;
+        case 'S':
+        case 's': panel.sysExDump = true; break;
+        case 'T':
+        case 't': panel.startOnTimeCodePage = true; break;
+        default: break; // other characters are ignored; the dash stays on
+        }
+    }
+}
+
+// ---- Window lifecycle ----
+
+namespace {
+
+void setUpDown(int id, int lower, int upper, int position) {
+    HWND upDown = control(id);
+    SendMessageA(upDown, UDM_SETRANGE, 0, MAKELPARAM(upper, lower));
+    SendMessageA(upDown, UDM_SETPOS, 0, MAKELPARAM(position, 0));
+}
+
+void onInitDialog() {
+    HICON icon = LoadIconA(panel.instance, MAKEINTRESOURCEA(IDI_PANEL));
+    SendMessageA(panel.window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+
+    panel.pageMode = 2;
+    showPage(0);
+    fillSettingsLists();
+    SendMessageA(control(IDC_PROFILE_NAME), EM_LIMITTEXT, 12, 0);
+    SendMessageA(control(IDC_VARISPEED_FREQ), EM_LIMITTEXT, 8, 0);
+
+    HDC dc = GetDC(panel.window);
+    int pixelsPerInch = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(panel.window, dc);
+    panel.displayFont =
+        CreateFontA(-MulDiv(28, pixelsPerInch, 72), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "Consolas");
+    SendMessageA(control(IDC_MTC_DISPLAY), WM_SETFONT, reinterpret_cast<WPARAM>(panel.displayFont), TRUE);
+    SendMessageA(control(IDC_CLOCK_DISPLAY), WM_SETFONT, reinterpret_cast<WPARAM>(panel.displayFont), TRUE);
+
+    setUpDown(IDC_LOCATE_HOURS_SPIN, 0, 23, 0);
+    setUpDown(IDC_LOCATE_MINUTES_SPIN, 0, 59, 0);
+    setUpDown(IDC_LOCATE_SECONDS_SPIN, 0, 59, 0);
+    fillLocateRateList();
+
+    logLine("application started %s", panel.argumentText);
+    SetTimer(panel.window, kTimerClock, 100, nullptr);
+    ShowWindow(control(IDC_CAPTURE_TUNING), SW_HIDE);
+    ShowWindow(control(IDC_ERASE_EEPROM), SW_HIDE);
+    applySwitches();
+
+    char caption[64];
+    std::snprintf(caption, sizeof caption, " daily auto jam %02d:%02d", panel.dailyJamHour,
+                  panel.dailyJamMinute);
+    SetDlgItemTextA(panel.window, IDC_DAILY_JAM, caption);
+
+    // Calibration up-downs: -128..127. 187 is given 128 and takes 127; its
+    // edit's change handler then writes the user-offset text.
+    for (int id : {IDC_SC_PHASE_SPIN, IDC_H_PHASE_SPIN, IDC_USER_CAL_SPIN})
+        SendMessageA(control(id), UDM_SETRANGE, 0, MAKELPARAM(127, -128));
+    SendMessageA(control(IDC_USER_CAL_SPIN), UDM_SETPOS, 0, MAKELPARAM(128, 0));
+
+    EnableWindow(control(IDC_SAVE_PROFILE), FALSE);
+}
+
+void onClose() {
+    for (UINT_PTR timer : {kTimerPoll, kTimerMtcWatchdog, kTimerClock, kTimerAutoConnect})
+        KillTimer(panel.window, timer);
+    closePorts();
+    releaseFirmwareImage();
+    EndDialog(panel.window, 0);
+}
+
+void onCommand(WPARAM wParam, LPARAM) {
+    int id = LOWORD(wParam);
+    int code = HIWORD(wParam);
+    switch (id) {
+    case IDC_CONNECT: connectUnit(); break;
+    case IDC_RELEASE: releaseUnit(); break;
+    case IDC_AUTO_CONNECT: onAutoConnectClicked(); break;
+    case IDC_UPDATE_HELP: onUpdateHelp(); break;
+    case IDC_UPDATE_FIRMWARE: onUpdateFirmware(); break;
+    case IDC_SEND_NEXT_RECORD: sendNextRecord(); break;
+    case IDC_PAGE_SETTINGS:
+    case IDC_PAGE_TIME_CODE:
+    case IDC_PAGE_CALIBRATION: onPageButton(id); break;
+    case IDC_CLEAR_LOGS: clearAllLogs(); break;
+    case IDC_VIDEO_REF:
+    case IDC_SD_STANDARD:
+    case IDC_HD_STANDARD:
+    case IDC_VIDEO_OUT13:
+    case IDC_VIDEO_OUT4:
+    case IDC_VIDEO_OUT5:
+    case IDC_VIDEO_OUT6:
+    case IDC_AUDIO_REF:
+    case IDC_SAMPLE_RATE:
+    case IDC_WORD_OUT16:
+    case IDC_WORD_OUT78:
+    case IDC_AES_OUT:
+    case IDC_SPDIF_OUT:
+    case IDC_NTSC_BLACK:
+    case IDC_EXT_LOCK: onSettingsSelection(id, code); break;
+    case IDC_CONFIG_PROTECT: onConfigProtect(); break;
+    case IDC_PROFILE_LIST:
+    case IDC_PROFILE_NAME:
+    case IDC_SAVE_PROFILE: onProfileCommand(id, code); break;
+    case IDC_SC_PHASE:
+    case IDC_SC_PHASE_SAVE:
+    case IDC_H_PHASE:
+    case IDC_H_PHASE_SAVE:
+    case IDC_VARISPEED:
+    case IDC_VARISPEED_RELEASE:
+    case IDC_VARISPEED_HELP:
+    case IDC_USER_CAL:
+    case IDC_USER_CAL_SAVE:
+    case IDC_CAPTURE_TUNING:
+    case IDC_ERASE_EEPROM: onCalibrationCommand(id, code); break;
+    case IDC_MMC_LOCATE:
+    case IDC_LOCATE_RATE:
+    case IDC_MMC_PLAY:
+    case IDC_MMC_STOP:
+    case IDC_JAM_LTC:
+    case IDC_JAM_SYSTEM_TIME: onTransportCommand(id, code); break;
+    default: break; // IDOK and IDCANCEL included: Enter and Escape do nothing
+    }
+}
+
+void onTimer(WPARAM timer) {
+    switch (timer) {
+    case kTimerPoll: pollConnection(); break;
+    case kTimerUpdate: updateTick(); break;
+    case kTimerProgress: progressTick(); break;
+    case kTimerMtcWatchdog: mtcWatchdogTick(); break;
+    case kTimerClock: clockTick(); break;
+    case kTimerAutoConnect: autoConnectTick(); break;
+    case kTimerQuerySequence: querySequenceTick(); break;
+    default: break;
+    }
+}
+
+} // namespace
+
+INT_PTR CALLBACK MainPanel(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    panel.window = window;
+    switch (message) {
+    case WM_INITDIALOG: onInitDialog(); return TRUE;
+    case WM_CLOSE: onClose(); return TRUE;
+    case WM_COMMAND: onCommand(wParam, lParam); return TRUE;
+    case WM_TIMER: onTimer(wParam); return TRUE;
+    case MM_MIM_DATA: receiveShortMessage(static_cast<DWORD_PTR>(lParam)); return TRUE;
+    case MM_MIM_LONGDATA: receiveSysEx(reinterpret_cast<MIDIHDR*>(lParam)); return TRUE;
+    case MM_MIM_LONGERROR: receiveLongError(reinterpret_cast<MIDIHDR*>(lParam)); return TRUE;
+    case MM_MIM_OPEN:
+    case MM_MIM_CLOSE:
+    case MM_MIM_ERROR: return TRUE;
+    case WM_DESTROY:
+        // The display font dies with the window that uses it.
+        if (panel.displayFont) DeleteObject(panel.displayFont);
+        panel.displayFont = nullptr;
+        return FALSE;
+    default: return FALSE;
+    }
+}
+
+int runPanel(HINSTANCE instance, const char* commandLine) {
+    panel.instance = instance;
+    INITCOMMONCONTROLSEX controls{sizeof controls,
+                                  ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_UPDOWN_CLASS};
+    InitCommonControlsEx(&controls);
+    copyArgumentText(separateArgumentText(commandLine));
+    return static_cast<int>(
+        DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN_PANEL), nullptr, MainPanel, 0));
+}

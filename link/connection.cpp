@@ -1,0 +1,242 @@
+// Connection and identification.
+//
+// Connect walks the units in turn: deviceOrdinal picks the n-th input port
+// whose name starts with "zem" (any case), paired with the n-th such output.
+// The identity reply decides between the operable unit (report 0x0A, firmware
+// 301), which gets its page and the request sequence, and one that needs a
+// firmware update. All routing of received SysEx happens in dispatchSysEx.
+#include "connection.h"
+
+#include <cstdio>
+
+#include "../app/log.h"
+#include "../app/pages.h"
+#include "../app/panel.h"
+#include "../app/resources/resource.h"
+#include "../firmware/update.h"
+#include "../pages/calibration.h"
+#include "../pages/mtc_reader.h"
+#include "../pages/profiles.h"
+#include "../pages/settings.h"
+#include "../pages/transport.h"
+#include "event_reports.h"
+#include "message_table.h"
+#include "midi_port.h"
+
+namespace {
+
+constexpr int kFirmwareDeleted = 87769; // four bytes 0x7F: 79 * 1111
+constexpr int kRequiredFirmware = 301;
+
+void setStatus(const char* text) {
+    SetDlgItemTextA(panel.window, IDC_STATUS, text);
+}
+
+int fourDigits(const uint8_t* b) {
+    return (b[0] - 0x30) * 1000 + (b[1] - 0x30) * 100 + (b[2] - 0x30) * 10 + (b[3] - 0x30);
+}
+
+} // namespace
+
+bool matchesPortPrefix(const char* name) {
+    static constexpr char lower[] = "zem";
+    static constexpr char upper[] = "ZEM";
+    for (int i = 0; i < 3; ++i)
+        if (name[i] != lower[i] && name[i] != upper[i]) return false; // also ends at a NUL
+    return true;
+}
+
+void connectUnit() {
+    KillTimer(panel.window, kTimerPoll);
+    closePorts();
+    panel.currentProfile = 100;
+    if (panel.updateState != 3) showPage(0);
+
+    UINT inputs = midiInGetNumDevs();
+    if (inputs == 0) {
+        setStatus("zembrax HD not found 01");
+        panel.deviceOrdinal = 0;
+        return;
+    }
+    panel.matchingInputCount = 0;
+    for (UINT id = 0; id < inputs && panel.matchingInputCount < kMaxMatchingInputs; ++id) {
+        MIDIINCAPSA caps{};
+        if (midiInGetDevCapsA(id, &caps, sizeof caps) != MMSYSERR_NOERROR) continue;
+        if (matchesPortPrefix(caps.szPname)) panel.matchingInputs[panel.matchingInputCount++] = id;
+    }
+    if (panel.matchingInputCount == 0) {
+        panel.deviceOrdinal = 0;
+        setStatus("zembrax HD not found 02");
+        return;
+    }
+    panel.deviceOrdinal += 1;
+    if (panel.deviceOrdinal > panel.matchingInputCount || panel.deviceOrdinal < 1) panel.deviceOrdinal = 1;
+    panel.inputDeviceId = panel.matchingInputs[panel.deviceOrdinal - 1];
+
+    UINT outputs = midiOutGetNumDevs();
+    if (outputs == 0) {
+        panel.deviceOrdinal = 0;
+        setStatus("zembrax HD not found 03");
+        return;
+    }
+    int matchingOutputs = 0;
+    bool found = false;
+    for (UINT id = 0; id < outputs; ++id) {
+        MIDIOUTCAPSA caps{};
+        if (midiOutGetDevCapsA(id, &caps, sizeof caps) != MMSYSERR_NOERROR) continue;
+        if (!matchesPortPrefix(caps.szPname)) continue;
+        if (++matchingOutputs == panel.deviceOrdinal) {
+            panel.outputDeviceId = id;
+            found = true;
+            break;
+        }
+    }
+    if (!found) {
+        setStatus("zembrax HD not found 04");
+        return;
+    }
+
+    switch (openPorts(panel.inputDeviceId, panel.outputDeviceId)) {
+    case OpenResult::InputFailure:
+        setStatus("zembrax MIDI input can not be opened,\nprobably used by an other application");
+        return;
+    case OpenResult::OutputFailure:
+        setStatus("zembrax MIDI output can not be opened,\nprobably used by an other application");
+        return;
+    case OpenResult::Success: break;
+    }
+    SetTimer(panel.window, kTimerPoll, 500, nullptr);
+    setStatus("zembrax HD not found 05");
+    sendMessage(Msg::Identity);
+}
+
+void releaseUnit() {
+    KillTimer(panel.window, kTimerPoll);
+    if (panel.inputPort || panel.outputPort) {
+        sendMessage(Msg::VarispeedRelease);
+        SetDlgItemTextA(panel.window, IDC_VARISPEED_FREQ, "");
+        SetDlgItemTextA(panel.window, IDC_VARISPEED_TEXT, kVarispeedHint);
+        sendWithItem(Msg::LinkFlag, 0x00);
+        logLine("MIDI connection released");
+        closePorts();
+    }
+    showPage(0);
+    setStatus("zembrax HD not connected");
+}
+
+void onAutoConnectClicked() {
+    if (SendMessageA(control(IDC_AUTO_CONNECT), BM_GETCHECK, 0, 0) == BST_CHECKED)
+        SetTimer(panel.window, kTimerAutoConnect, 2000, nullptr);
+    else
+        KillTimer(panel.window, kTimerAutoConnect);
+}
+
+void autoConnectTick() {
+    if (panel.updateState == 0 && !panel.inputPort && !panel.outputPort)
+        PostMessageA(panel.window, WM_COMMAND, IDC_CONNECT, 1);
+}
+
+void pollConnection() {
+    if (midiInStart(panel.inputPort) == MMSYSERR_NOERROR) return;
+    KillTimer(panel.window, kTimerPoll);
+    closePorts();
+    SendMessageA(panel.window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control(IDC_CONNECT)), TRUE);
+    showPage(0);
+    setStatus("zembrax HD not connected");
+    logLine("MIDI connection lost");
+}
+
+void querySequenceTick() {
+    switch (panel.querySequenceStep) {
+    case 0: sendWithItem(Msg::RequestItem, 0x0A); break;
+    case 1: sendWithItem(Msg::RequestItem, 0x1E); break;
+    case 2: sendWithItem(Msg::RequestItem, 0x32); break;
+    case 3: sendWithItem(Msg::RequestItem, 0x68); break;
+    case 4: sendMessage(Msg::VarispeedRelease); break;
+    case 5: sendMessage(Msg::RequestSettings); break;
+    case 6: sendWithItem(Msg::RequestCalibration, 0x48); break;
+    case 7: sendWithItem(Msg::RequestCalibration, 0x79); break;
+    case 8: sendWithItem(Msg::RequestCalibration, 0x51); break;
+    case 9: sendWithItem(Msg::RequestItem, 0x40); break;
+    case 10:
+        sendWithItem(Msg::LinkFlag, 0x01);
+        KillTimer(panel.window, kTimerQuerySequence);
+        break;
+    case 11: KillTimer(panel.window, kTimerQuerySequence); break;
+    default: return; // above 11: nothing, and the step stays
+    }
+    ++panel.querySequenceStep;
+}
+
+void handleIdentity(const uint8_t* bytes, std::size_t count) {
+    if (count < kIdentityLength) return;
+    panel.serialNumber = fourDigits(bytes + 5);
+    panel.firmwareVersion = fourDigits(bytes + 9);
+
+    if (panel.firmwareVersion == kFirmwareDeleted) {
+        std::snprintf(panel.textBuffer, kTextBufferSize,
+                      "zembrax HD connected\nSerial: H %04d Firmware: deleted", panel.serialNumber);
+        setStatus(panel.textBuffer);
+        if (onErasedUnitIdentified()) return; // a firmware update goes on with it
+        panel.pageMode = 1;
+        showPage(1);
+        return;
+    }
+    std::snprintf(panel.textBuffer, kTextBufferSize, "zembrax HD connected\nSerial: H %04d Firmware: %04d",
+                  panel.serialNumber, panel.firmwareVersion);
+    setStatus(panel.textBuffer);
+    logLine("zembrax H %04d connected", panel.serialNumber);
+
+    if (bytes[4] == 0x0A && panel.firmwareVersion == kRequiredFirmware) {
+        if (panel.startOnTimeCodePage)
+            panel.pageMode = 3;
+        else if (panel.pageMode == 1)
+            panel.pageMode = 2;
+        showPage(panel.pageMode);
+        SetTimer(panel.window, kTimerMtcWatchdog, 50, nullptr);
+        panel.mtcWatchdog = 0;
+        SetDlgItemTextA(panel.window, IDC_MTC_MODE, "");
+        panel.jamState = 0;
+        sendMessage(Msg::MmcRead);
+        SetTimer(panel.window, kTimerQuerySequence, 20, nullptr);
+        panel.querySequenceStep = 0;
+        return;
+    }
+    panel.pageMode = 1;
+    showPage(1);
+}
+
+void dispatchSysEx(const uint8_t* bytes, std::size_t count) {
+    if (count < 1 || bytes[count - 1] != 0xF7) return;
+    if (panel.sysExDump && panel.updateState == 0) dumpLine("<- ", bytes, count);
+    if (bytes[0] != 0xF0 || count < 2) return;
+
+    if (bytes[1] == 0x2C) {
+        if (count < 6 || bytes[2] != 0x5A || bytes[3] != 0x42) return;
+        switch (bytes[4]) {
+        case 0x02:
+        case 0x08:
+        case 0x0A: handleIdentity(bytes, count); return;
+        case 0x0C: onUpdateReply(); return;
+        case 0x41: onSettingsReport(bytes, count); return;
+        case 0x51:
+            switch (bytes[5]) {
+            case 0x0A: onProfileNameReport(0, bytes, count); return;
+            case 0x1E: onProfileNameReport(1, bytes, count); return;
+            case 0x32: onProfileNameReport(2, bytes, count); return;
+            case 0x68: onProfileNameReport(3, bytes, count); return;
+            case 0x40: onOscillatorReport(bytes, count); return;
+            default: return;
+            }
+        case 0x57: onCalibrationReport(bytes, count); return;
+        case 0x61: handleSyncReport(bytes, count); return;
+        default: return;
+        }
+    }
+    if (bytes[1] == 0x7F) {
+        if (count >= 6 && bytes[2] == 0x00 && bytes[3] == 0x07 && bytes[4] == 0x46 && bytes[5] == 0x01)
+            onMmcResponse(bytes, count);
+        else if (count >= 5 && bytes[2] == 0x7F && bytes[3] == 0x01 && bytes[4] == 0x01)
+            showFullFrame(bytes, count);
+    }
+}

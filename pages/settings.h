@@ -1,0 +1,18 @@
+// Settings page: the unit's video and audio settings in fifteen lists and the
+// CONFIG. PROTECT check box.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Appends the static entries to lists 240, 241, 255, 256, 242, 247 and 248.
+void fillSettingsLists();
+
+// WM_COMMAND from lists 240 to 252, 255, 256 (code: the notification).
+void onSettingsSelection(int id, int code);
+
+// WM_COMMAND from check box 183.
+void onConfigProtect();
+
+// Report 0x41.
+void onSettingsReport(const uint8_t* bytes, std::size_t count);

@@ -1,0 +1,100 @@
+// The shipped program from the outside: started with switches, read through
+// cross-process window messages, closed as the caption's close button does.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/resources/resource.h"
+
+namespace {
+
+std::string besideTestProgram(const char* relative) {
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, length);
+    return folder.substr(0, folder.find_last_of("\\/") + 1) + relative;
+}
+
+struct Search {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK findPanel(HWND window, LPARAM lParam) {
+    auto* search = reinterpret_cast<Search*>(lParam);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    char title[64] = {};
+    GetWindowTextA(window, title, sizeof title);
+    if (processId == search->processId && std::string(title) == "Kermaveld zembrax HD  3.0") {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+class Program : public ::testing::Test {
+  protected:
+    HWND start(const std::string& exe, const std::string& arguments) {
+        std::string commandLine = "\"" + exe + "\" " + arguments;
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        if (!CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process))
+            return nullptr;
+        WaitForInputIdle(process.hProcess, 20000);
+        Search search{process.dwProcessId, nullptr};
+        for (int i = 0; i < 400 && !search.found; ++i) {
+            EnumWindows(findPanel, reinterpret_cast<LPARAM>(&search));
+            if (!search.found) Sleep(50);
+        }
+        return search.found;
+    }
+    void TearDown() override {
+        if (process.hProcess) {
+            if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT)
+                TerminateProcess(process.hProcess, 99);
+            CloseHandle(process.hProcess);
+            CloseHandle(process.hThread);
+        }
+    }
+    // Across processes the list box hands its text over as UTF-16.
+    std::string logLine(HWND window, int index) {
+        HWND log = GetDlgItem(window, IDC_LOG);
+        LRESULT length = SendMessageW(log, LB_GETTEXTLEN, index, 0);
+        if (length == LB_ERR) return "<none>";
+        std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+        SendMessageW(log, LB_GETTEXT, index, reinterpret_cast<LPARAM>(text.data()));
+        text.resize(static_cast<size_t>(length));
+        return std::string(text.begin(), text.end()); // the log is ASCII
+    }
+    DWORD closeAndWait(HWND window) {
+        PostMessageA(window, WM_CLOSE, 0, 0);
+        EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
+        DWORD exitCode = 12345;
+        GetExitCodeProcess(process.hProcess, &exitCode);
+        return exitCode;
+    }
+    PROCESS_INFORMATION process{};
+};
+
+TEST_F(Program, StartsWithSwitchesAndClosesCleanly) {
+    HWND window = start(besideTestProgram("blackbox\\zembrax-panel.exe"), "-A -J");
+    ASSERT_NE(window, nullptr) << "no panel window appeared";
+    std::string first = logLine(window, 0);
+    // "yyyy.mm.dd hh:mm:ss application started -A -J"
+    ASSERT_GE(first.size(), 20u);
+    EXPECT_EQ(first.substr(4, 1), ".");
+    EXPECT_EQ(first.substr(19), " application started -A -J");
+    char status[64] = {};
+    GetDlgItemTextA(window, IDC_STATUS, status, sizeof status);
+    EXPECT_STREQ(status, "zembrax HD not connected");
+    EXPECT_EQ(SendDlgItemMessageA(window, IDC_AUTO_CONNECT, BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(SendDlgItemMessageA(window, IDC_AUTO_JAM, BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(SendDlgItemMessageA(window, IDC_DAILY_JAM, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_EQ(closeAndWait(window), 0u);
+}
+
+} // namespace

@@ -1,0 +1,109 @@
+// Test harness for MainPanel in the test process.
+#include "harness.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/clock.h"
+#include "app/main_panel.h"
+#include "app/panel.h"
+#include "app/resources/resource.h"
+
+namespace {
+
+SYSTEMTIME testClock{2026, 3, 6, 7, 9, 5, 2, 0};
+
+void WINAPI readTestClock(LPSYSTEMTIME time) {
+    *time = testClock;
+}
+
+} // namespace
+
+HWND openPanel(const char* argumentText) {
+    resetPanelState();
+    localTimeSource = readTestClock;
+    testClock = SYSTEMTIME{2026, 3, 6, 7, 9, 5, 2, 0};
+    panel.instance = GetModuleHandleA(nullptr);
+    INITCOMMONCONTROLSEX controls{sizeof controls,
+                                  ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_UPDOWN_CLASS};
+    InitCommonControlsEx(&controls);
+    copyArgumentText(argumentText);
+    HWND window = CreateDialogParamA(panel.instance, MAKEINTRESOURCEA(IDD_MAIN_PANEL), nullptr, MainPanel, 0);
+    pumpMessages();
+    return window;
+}
+
+void closePanel(HWND window) {
+    if (!IsWindow(window)) return;
+    SendMessageA(window, WM_CLOSE, 0, 0);
+    DestroyWindow(window);
+    pumpMessages();
+}
+
+void pumpMessages() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_TIMER) continue;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+void tick(HWND window, UINT_PTR timer) {
+    SendMessageA(window, WM_TIMER, timer, 0);
+    pumpMessages();
+}
+
+void command(HWND window, int id, int code) {
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
+    pumpMessages();
+}
+
+void setClock(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second, WORD ms) {
+    testClock = SYSTEMTIME{year, month, 0, day, hour, minute, second, ms};
+}
+
+std::vector<std::string> listEntries(HWND list) {
+    std::vector<std::string> entries;
+    LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        LRESULT length = SendMessageA(list, LB_GETTEXTLEN, i, 0);
+        std::string text(static_cast<size_t>(length) + 1, '\0');
+        SendMessageA(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
+        text.resize(static_cast<size_t>(length));
+        entries.push_back(text);
+    }
+    return entries;
+}
+
+std::vector<std::string> logLines(HWND window) {
+    return listEntries(GetDlgItem(window, IDC_LOG));
+}
+
+std::string windowText(HWND window) {
+    char text[512] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+std::string controlText(HWND window, int id) {
+    return windowText(GetDlgItem(window, id));
+}
+
+int selection(HWND window, int id) {
+    return static_cast<int>(SendDlgItemMessageA(window, id, LB_GETCURSEL, 0, 0));
+}
+
+bool isChecked(HWND window, int id) {
+    return IsDlgButtonChecked(window, id) == BST_CHECKED;
+}
+
+bool isShown(HWND window, int id) {
+    return (GetWindowLongA(GetDlgItem(window, id), GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+bool timerRunning(HWND window, UINT_PTR timer, UINT period) {
+    if (!KillTimer(window, timer)) return false;
+    SetTimer(window, timer, period, nullptr);
+    return true;
+}

@@ -1,0 +1,39 @@
+// Test harness: runs MainPanel from the real dialog template inside the test
+// process, pumps its messages (without WM_TIMER: tests send timer ticks
+// themselves), sets the clock, and reads controls back.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Starts from a fresh-start state and creates MainPanel with the given
+// argument text, as the program would after its entry.
+HWND openPanel(const char* argumentText = "");
+
+// WM_CLOSE as the caption's close button sends it, then the window is destroyed.
+void closePanel(HWND window);
+
+// Delivers every queued message except WM_TIMER, which is dropped.
+void pumpMessages();
+
+// Sends one WM_TIMER tick to the panel.
+void tick(HWND window, UINT_PTR timer);
+
+// A WM_COMMAND as a control sends it.
+void command(HWND window, int id, int code = 0);
+
+// Fixes the local time that the panel reads until the next setClock or openPanel.
+void setClock(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second, WORD ms = 0);
+
+std::vector<std::string> listEntries(HWND list);
+std::vector<std::string> logLines(HWND window);
+std::string windowText(HWND window);
+std::string controlText(HWND window, int id);
+int selection(HWND window, int id);
+bool isChecked(HWND window, int id);
+bool isShown(HWND window, int id);
+
+// True if the panel has the timer running (checked by killing and restarting it).
+bool timerRunning(HWND window, UINT_PTR timer, UINT period);

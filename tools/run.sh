@@ -1,0 +1,10 @@
+#!/bin/bash
+# Builds the panel and starts it under Wine on this machine's display
+# (or a private Xvfb when there is none).
+#   tools/run.sh [SWITCHES...]     e.g. tools/run.sh -A -S
+set -eu
+cd "$(dirname "$0")/.."
+bash tools/install-deps.sh
+cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
+cmake --build build -j "$(nproc)" --target zembrax-panel
+exec cmake/wine-run.sh build/zembrax-panel.exe "$@"
