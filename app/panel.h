@@ -7,6 +7,7 @@
 #include <mmsystem.h>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 constexpr int kTextBufferSize = 256;
@@ -14,6 +15,7 @@ constexpr int kArgumentTextSize = 128;
 constexpr int kArgumentTextLimit = 80;
 constexpr int kInputBufferSize = 512;
 constexpr int kMaxMatchingInputs = 32;
+constexpr int kRecordMessageSize = 1024;
 
 // Window timers of MainPanel.
 enum TimerId : UINT_PTR {
@@ -62,16 +64,42 @@ struct PanelState {
     int firmwareVersion;
     uint8_t querySequenceStep;
 
-    // User profiles.
+    // User profiles: four names of 12 characters and a terminator; the index of
+    // the profile the unit last reported as current, 100 while none is known.
+    char profileNames[4][13];
     int currentProfile;
 
-    // MTC reader and transport.
+    // MTC reader: time-code registers (hours, minutes, seconds, frames), the
+    // rate label, the PC time at piece 0, the failed-check count, the watchdog.
+    uint8_t mtcHours, mtcMinutes, mtcSeconds, mtcFrames;
+    char mtcRateText[12];
+    SYSTEMTIME pieceZeroTime;
+    uint8_t mtcErrorCount;
+    bool lastCheckAtFrameOne;
     uint8_t mtcWatchdog;
-    uint8_t jamState;
-    uint8_t locateRateIndex;
+    bool pullDown;
+    bool rateTextRequest;
 
-    // Firmware update.
+    // Transport and time sync.
+    uint8_t locateRateIndex;
+    uint8_t jamState; // 0 idle, 1 armed, 2 located, 3 done
+    bool ltcReaderMode;
+    bool jamLtcPending;
+    SYSTEMTIME clockTime;
+
+    // Firmware update: the phase, the image carried in the program's
+    // resources, the record loop's counters and its message buffer.
     uint8_t updateState;
+    HGLOBAL firmwareResource;
+    const uint8_t* firmwareImage;
+    std::size_t firmwareSize; // bytes of resource data
+    std::size_t imageEnd;     // the first 0xFF byte or the end of the data
+    int32_t imageLineCount;
+    int32_t linesSent;
+    std::size_t recordPosition;
+    uint8_t recordMessage[kRecordMessageSize];
+    int32_t progressValue;
+    bool reconnectPending;
 };
 
 extern PanelState panel;

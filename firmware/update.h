@@ -1,6 +1,9 @@
 // Firmware update: brings a unit to firmware 3.01 from the image carried in
-// the program's resources.
+// the program, record by record.
 #pragma once
+
+// Longest wait for the erased unit to identify itself after the reconnect.
+constexpr unsigned kReconnectTimeoutMs = 30000;
 
 // Button 223 "Update Firmware".
 void onUpdateFirmware();
@@ -16,5 +19,7 @@ void onUpdateReply();
 // An identity reply without firmware. True when a running update takes the
 // unit over (the caller then does nothing else).
 bool onErasedUnitIdentified();
+// Release or a failed link poll: an update that still needs the link fails.
+void onUpdateConnectionLost();
 // WM_CLOSE: releases the image if an update loaded it.
 void releaseFirmwareImage();

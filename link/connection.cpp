@@ -122,6 +122,7 @@ void releaseUnit() {
     }
     showPage(0);
     setStatus("zembrax HD not connected");
+    onUpdateConnectionLost();
 }
 
 void onAutoConnectClicked() {
@@ -144,6 +145,7 @@ void pollConnection() {
     showPage(0);
     setStatus("zembrax HD not connected");
     logLine("MIDI connection lost");
+    onUpdateConnectionLost();
 }
 
 void querySequenceTick() {

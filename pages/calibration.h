@@ -8,6 +8,15 @@
 // Text of static 179 while no varispeed is set.
 constexpr const char* kVarispeedHint = "Enter word clock frequency\nin milli Hertz i.e. 48000533";
 
+// Shortest reports read here, the final F7 counted.
+constexpr std::size_t kCalibrationReportLength = 9; // F0 2C 5A 42 57 item hi lo F7
+constexpr std::size_t kOscillatorReportLength = 23; // bytes 6 to 21 are read
+
+// Varispeed: the unit divides this by the frequency in millihertz.
+constexpr int64_t kVarispeedConstant = 35'389'440'000'000'000;
+constexpr int32_t kVarispeedLowest = 40'000'000;
+constexpr int32_t kVarispeedHighest = 52'025'000;
+
 // WM_COMMAND from 157, 160, 162, 165, 177, 178, 181, 186, 188, 190, 191.
 void onCalibrationCommand(int id, int code);
 

@@ -1,6 +1,124 @@
-// MTC reader. Not built yet: time code is not decoded or shown.
+// MTC reader.
 #include "mtc_reader.h"
 
-void decodeQuarterFrame(uint8_t) {}
-void showFullFrame(const uint8_t*, std::size_t) {}
-void mtcWatchdogTick() {}
+#include <cstdio>
+#include <cstring>
+
+#include "../app/clock.h"
+#include "../app/panel.h"
+#include "../app/resources/resource.h"
+#include "../link/message_table.h"
+
+namespace {
+
+// Rate labels by rate code (24, 25, 30 drop-frame, 30).
+constexpr const char* kReaderLabels[4] = {"fo 24", "fo 25", "fo DF", "fo 30"};
+constexpr const char* kLabels[4] = {"24 fps", "25 fps", "29.97 DF", "30 fps"};
+constexpr const char* kPulledDownLabels[4] = {"23.98 fps", "25 fps", "29.97 DF", "29.97 fps"};
+
+void setRateText(const char* label) {
+    std::strncpy(panel.mtcRateText, label, sizeof panel.mtcRateText - 1);
+    panel.mtcRateText[sizeof panel.mtcRateText - 1] = 0;
+}
+
+void showTime(int hours, int minutes, int seconds, int frames) {
+    std::snprintf(panel.textBuffer, kTextBufferSize, "%02d:%02d:%02d:%02d %s", hours, minutes, seconds,
+                  frames, panel.mtcRateText);
+    SetDlgItemTextA(panel.window, IDC_MTC_DISPLAY, panel.textBuffer);
+}
+
+// At frame 0 or 1 of a second: how far the PC clock (read at piece 0) is from
+// the second that this frame begins. The registers still hold the second before.
+void checkClock() {
+    const SYSTEMTIME& pc = panel.pieceZeroTime;
+    int d = pc.wSecond - panel.mtcSeconds;
+    int hours = panel.mtcHours & 0x1F;
+    bool sameMinute = pc.wMinute == panel.mtcMinutes;
+    bool sameHour = pc.wHour == hours;
+    char text[64];
+    if (d == 0 && sameMinute && sameHour) {
+        std::snprintf(text, sizeof text, "MTC frame %02d\nerror + %03d ms", panel.mtcFrames,
+                      1000 - pc.wMilliseconds);
+        panel.mtcErrorCount = 0;
+    } else if ((d == 1 || d == -59) && ((pc.wSecond < 2 || pc.wSecond > 58) || (sameMinute && sameHour))) {
+        std::snprintf(text, sizeof text, "MTC frame %02d\nerror - %03d ms", panel.mtcFrames,
+                      pc.wMilliseconds);
+        panel.mtcErrorCount = 0;
+    } else {
+        std::snprintf(text, sizeof text, "MTC frame %02d\nerror > 1 second", panel.mtcFrames);
+        if (panel.mtcErrorCount <= 3) ++panel.mtcErrorCount;
+        if (SendMessageA(control(IDC_AUTO_JAM), BM_GETCHECK, 0, 0) == BST_CHECKED && panel.updateState == 0 &&
+            panel.mtcErrorCount > 3 && !panel.ltcReaderMode)
+            PostMessageA(panel.window, WM_COMMAND, IDC_JAM_SYSTEM_TIME, 1);
+    }
+    // At 25 fps the seconds begin alternately on frame 0 and frame 1: show
+    // frame-1 checks only when the one before was at frame 1 too.
+    if (panel.mtcFrames == 0) {
+        SetDlgItemTextA(panel.window, IDC_MTC_ERROR, text);
+        panel.lastCheckAtFrameOne = false;
+    } else {
+        if (panel.lastCheckAtFrameOne) SetDlgItemTextA(panel.window, IDC_MTC_ERROR, text);
+        panel.lastCheckAtFrameOne = true;
+    }
+}
+
+void completeCycle(int rateCode) {
+    if (panel.ltcReaderMode)
+        setRateText(kReaderLabels[rateCode]);
+    else
+        setRateText(panel.pullDown ? kPulledDownLabels[rateCode] : kLabels[rateCode]);
+    showTime(panel.mtcHours, panel.mtcMinutes, panel.mtcSeconds, panel.mtcFrames);
+    if (panel.mtcWatchdog == kMtcAbsent) sendMessage(Msg::MmcRead); // back after an absence: ask for the mode
+    panel.mtcWatchdog = 0;
+}
+
+} // namespace
+
+void decodeQuarterFrame(uint8_t data) {
+    uint8_t v = data & 0x0F;
+    switch (data >> 4) {
+    case 0:
+        panel.mtcFrames = v;
+        panel.pieceZeroTime = readLocalTime();
+        break;
+    case 1:
+        panel.mtcFrames = static_cast<uint8_t>(panel.mtcFrames + (v & 3) * 16);
+        if (panel.mtcFrames <= 1) checkClock();
+        break;
+    case 2: panel.mtcSeconds = v; break;
+    case 3: panel.mtcSeconds = static_cast<uint8_t>(panel.mtcSeconds + (v & 3) * 16); break;
+    case 4: panel.mtcMinutes = v; break;
+    case 5: panel.mtcMinutes = static_cast<uint8_t>(panel.mtcMinutes + (v & 3) * 16); break;
+    case 6: panel.mtcHours = v; break;
+    case 7:
+        panel.mtcHours = static_cast<uint8_t>(panel.mtcHours + (v & 1) * 16);
+        completeCycle((v >> 1) & 3);
+        break;
+    default: break; // data bytes are 7-bit: no other piece
+    }
+}
+
+void showFullFrame(const uint8_t* b, std::size_t count) {
+    if (count < kFullFrameLength) return;
+    int rateCode = (b[5] & 0x60) >> 5;
+    if (panel.rateTextRequest) {
+        setRateText(panel.pullDown ? kPulledDownLabels[rateCode] : kLabels[rateCode]);
+        panel.rateTextRequest = false;
+        if (rateCode == 0 || rateCode == 3) panel.pullDown = false;
+    } else {
+        setRateText(kReaderLabels[rateCode]);
+    }
+    showTime(b[5] & 0x1F, b[6], b[7], b[8]);
+}
+
+void mtcWatchdogTick() {
+    if (panel.mtcWatchdog == 4) {
+        SetDlgItemTextA(panel.window, IDC_MTC_MODE, " ");
+        panel.pullDown = false;
+        panel.ltcReaderMode = false;
+        SetDlgItemTextA(panel.window, IDC_MTC_ERROR, "no MTC present");
+        panel.mtcWatchdog = kMtcAbsent;
+    } else if (panel.mtcWatchdog < 4) {
+        ++panel.mtcWatchdog;
+    }
+}

@@ -1,13 +1,20 @@
-// MTC reader: quarter frames and full frames of the unit's time code.
+// MTC reader: quarter frames and full frames of the unit's time code, the
+// check against the PC clock, and the watchdog that notices absent MTC.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+// Shortest full frame: F0 7F 7F 01 01 hh mm ss ff F7.
+constexpr std::size_t kFullFrameLength = 10;
+
+// Watchdog value meaning "no MTC present".
+constexpr uint8_t kMtcAbsent = 5;
+
 // Data byte of one MTC quarter-frame message (status 0xF1).
 void decodeQuarterFrame(uint8_t data);
 
-// MTC full-frame message F0 7F 7F 01 01 hh mm ss ff F7.
+// MTC full-frame message.
 void showFullFrame(const uint8_t* bytes, std::size_t count);
 
 // Timer 4, every 50 ms.

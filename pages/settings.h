@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
+// Shortest settings report: bytes 5 to 25 are read, the final F7 follows.
+constexpr std::size_t kSettingsReportLength = 27;
+
 // Appends the static entries to lists 240, 241, 255, 256, 242, 247 and 248.
 void fillSettingsLists();
 

@@ -1,15 +1,124 @@
-// Transport and time sync. Only the frame-rate list is built so far: the
-// buttons send nothing, the clock is not shown and no jam runs.
+// Transport and time sync: MMC locate, play and stop, jam to the unit's LTC
+// reader, the PC clock display, and the jam to the PC clock with its triggers.
+//
+// The jam runs on the clock tick: a request arms it (state 1); the next tick,
+// 80 ms into second S, locates the unit to S + 1 (state 2); the tick after,
+// 20 ms before S + 1 begins, starts it playing (state 3).
 #include "transport.h"
 
 #include <array>
+#include <cstdio>
 
+#include "../app/clock.h"
+#include "../app/log.h"
 #include "../app/panel.h"
 #include "../app/resources/resource.h"
+#include "../link/message_table.h"
+#include "mtc_reader.h"
 
 namespace {
 
 constexpr std::array kLocateRates = {"24 FPS", "25 FPS", "29.97 DF", "30 FPS", "23.98 FPS", "29.97 FPS"};
+
+// Marker in the LOCATE hours byte of a jam whose standard has no time-code rate.
+constexpr uint8_t kNoRate = 0x7F;
+
+constexpr std::size_t kHoursByte = 7;
+constexpr std::size_t kModeResponseLength = 8;
+
+void addSecond(SYSTEMTIME& t) {
+    if (++t.wSecond < 60) return;
+    t.wSecond = 0;
+    if (++t.wMinute < 60) return;
+    t.wMinute = 0;
+    if (++t.wHour >= 24) t.wHour = 0;
+}
+
+void sendPlay(uint8_t mode) {
+    sendWithItem(Msg::PlayMode, mode);
+    sendMessage(Msg::MmcPlay);
+}
+
+void locate() {
+    int h = static_cast<int>(GetDlgItemInt(panel.window, IDC_LOCATE_HOURS, nullptr, TRUE));
+    int m = static_cast<int>(GetDlgItemInt(panel.window, IDC_LOCATE_MINUTES, nullptr, TRUE));
+    int s = static_cast<int>(GetDlgItemInt(panel.window, IDC_LOCATE_SECONDS, nullptr, TRUE));
+    uint8_t hours;
+    if (panel.locateRateIndex == 4) {
+        hours = h & 0x1F;
+        panel.pullDown = true;
+    } else if (panel.locateRateIndex == 5) {
+        hours = (h & 0x1F) | 0x60;
+        panel.pullDown = true;
+    } else {
+        hours = static_cast<uint8_t>(((panel.locateRateIndex & 3) << 5) | (h & 0x1F));
+    }
+    patchByte(Msg::MmcLocate, kHoursByte, hours);
+    patchByte(Msg::MmcLocate, 8, m & 0x3F);
+    patchByte(Msg::MmcLocate, 9, s & 0x3F);
+    sendMessage(Msg::MmcLocate);
+    if (!panel.ltcReaderMode) panel.rateTextRequest = true;
+}
+
+void stop() {
+    sendMessage(Msg::MmcStop);
+    if (panel.mtcWatchdog <= 4 && !panel.ltcReaderMode) panel.rateTextRequest = true;
+}
+
+void jamSystemTime() {
+    if (panel.ltcReaderMode) return;
+    panel.jamState = 1;
+    panel.mtcErrorCount = 0;
+}
+
+// The LOCATE hours byte for the selected HD standard; kNoRate when it has no
+// time-code rate or when no standard is selected.
+uint8_t jamHoursByte(int hour) {
+    LRESULT index = SendMessageA(control(IDC_HD_STANDARD), LB_GETCURSEL, 0, 0);
+    if (index < 0) return kNoRate;
+    int code = static_cast<int>(index) + (index > 9 ? 2 : 0);
+    code += code > 19 ? 2 : 0;
+    switch (code % 5) {
+    case 1: return static_cast<uint8_t>(hour);
+    case 2: return static_cast<uint8_t>(hour | 0x20);
+    case 3: return static_cast<uint8_t>(hour | 0x40);
+    case 4: return static_cast<uint8_t>(hour | 0x60);
+    default: return kNoRate; // 23.98 and 47.95: no time-code rate
+    }
+}
+
+void locateForJam() {
+    SYSTEMTIME target = panel.clockTime;
+    addSecond(target);
+    uint8_t hours = jamHoursByte(target.wHour);
+    patchByte(Msg::MmcLocate, kHoursByte, hours);
+    if (hours == kNoRate || panel.ltcReaderMode) {
+        panel.jamState = 0;
+        return;
+    }
+    patchByte(Msg::MmcLocate, 8, static_cast<uint8_t>(target.wMinute));
+    patchByte(Msg::MmcLocate, 9, static_cast<uint8_t>(target.wSecond));
+    patchByte(Msg::MmcLocate, 10, 0);
+    panel.pullDown = false;
+    sendMessage(Msg::MmcLocate);
+    panel.rateTextRequest = true;
+    panel.jamState = 2;
+}
+
+bool ticked(int id) {
+    return SendMessageA(control(id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void testAutomaticTriggers() {
+    bool open = panel.inputPort && panel.outputPort;
+    bool allowed = panel.updateState == 0 && open && !panel.ltcReaderMode;
+    if (allowed && ticked(IDC_AUTO_JAM) && panel.mtcWatchdog == kMtcAbsent)
+        PostMessageA(panel.window, WM_COMMAND, IDC_JAM_SYSTEM_TIME, 1);
+    const SYSTEMTIME& t = panel.clockTime;
+    if (allowed && ticked(IDC_DAILY_JAM) && t.wSecond == 0 && t.wHour == panel.dailyJamHour &&
+        t.wMinute == panel.dailyJamMinute)
+        PostMessageA(panel.window, WM_COMMAND, IDC_JAM_SYSTEM_TIME, 1);
+}
 
 } // namespace
 
@@ -20,6 +129,65 @@ void fillLocateRateList() {
     SendMessageA(list, LB_SETCURSEL, 1, 0);
 }
 
-void onTransportCommand(int, int) {}
-void onMmcResponse(const uint8_t*, std::size_t) {}
-void clockTick() {}
+void onTransportCommand(int id, int code) {
+    switch (id) {
+    case IDC_MMC_LOCATE: locate(); break;
+    case IDC_LOCATE_RATE:
+        if (code == LBN_SELCHANGE) {
+            LRESULT index = SendMessageA(control(IDC_LOCATE_RATE), LB_GETCURSEL, 0, 0);
+            if (index >= 0) panel.locateRateIndex = static_cast<uint8_t>(index);
+        }
+        break;
+    case IDC_MMC_PLAY: sendPlay(panel.locateRateIndex < 4 ? 2 : 3); break;
+    case IDC_MMC_STOP: stop(); break;
+    case IDC_JAM_LTC:
+        sendMessage(Msg::MmcGenerator);
+        panel.jamLtcPending = true;
+        break;
+    case IDC_JAM_SYSTEM_TIME: jamSystemTime(); break;
+    default: break;
+    }
+}
+
+void onMmcResponse(const uint8_t* bytes, std::size_t count) {
+    if (count < kModeResponseLength) return;
+    uint8_t x = bytes[6];
+    if ((x & 0x0F) == 0x0A) {
+        SetDlgItemTextA(panel.window, IDC_MTC_MODE, "MMC controlled\nMTC and LTC Generator");
+        panel.ltcReaderMode = false;
+        if (panel.jamLtcPending) {
+            logLine("Jam Sync to LTC Reader");
+            panel.jamLtcPending = false;
+        }
+    } else if ((x & 0x0F) == 0x00) {
+        SetDlgItemTextA(panel.window, IDC_MTC_MODE, "LTC Reader to\nMTC conversion");
+        panel.ltcReaderMode = true;
+        panel.jamLtcPending = false;
+    }
+    panel.pullDown = (x & 0x10) != 0;
+}
+
+void clockTick() {
+    panel.clockTime = readLocalTime();
+    int ms = panel.clockTime.wMilliseconds;
+    int period = 1080 - ms;
+    if (ms > 500) {
+        period = 2080 - ms;
+        addSecond(panel.clockTime);
+    }
+    if (panel.jamState == 1) period -= 100;
+    SetTimer(panel.window, kTimerClock, static_cast<UINT>(period), nullptr);
+    std::snprintf(panel.textBuffer, kTextBufferSize, "%02d:%02d:%02d", panel.clockTime.wHour,
+                  panel.clockTime.wMinute, panel.clockTime.wSecond);
+    SetDlgItemTextA(panel.window, IDC_CLOCK_DISPLAY, panel.textBuffer);
+
+    if (panel.jamState == 2) {
+        sendPlay(2);
+        logLine("Jam Sync to Systemtime");
+        panel.jamState = 3;
+    } else if (panel.jamState == 1) {
+        locateForJam();
+    } else {
+        testAutomaticTriggers();
+    }
+}

@@ -70,6 +70,12 @@ class Program : public ::testing::Test {
         text.resize(static_cast<size_t>(length));
         return std::string(text.begin(), text.end()); // the log is ASCII
     }
+    static std::string text(HWND control) {
+        wchar_t buffer[256] = {};
+        GetWindowTextW(control, buffer, 256);
+        std::wstring wide(buffer);
+        return std::string(wide.begin(), wide.end());
+    }
     DWORD closeAndWait(HWND window) {
         PostMessageA(window, WM_CLOSE, 0, 0);
         EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
@@ -80,7 +86,7 @@ class Program : public ::testing::Test {
     PROCESS_INFORMATION process{};
 };
 
-TEST_F(Program, StartsWithSwitchesAndClosesCleanly) {
+TEST_F(Program, StartsConnectsToTheUnitAndClosesCleanly) {
     HWND window = start(besideTestProgram("blackbox\\zembrax-panel.exe"), "-A -J");
     ASSERT_NE(window, nullptr) << "no panel window appeared";
     std::string first = logLine(window, 0);
@@ -88,12 +94,18 @@ TEST_F(Program, StartsWithSwitchesAndClosesCleanly) {
     ASSERT_GE(first.size(), 20u);
     EXPECT_EQ(first.substr(4, 1), ".");
     EXPECT_EQ(first.substr(19), " application started -A -J");
-    char status[64] = {};
-    GetDlgItemTextA(window, IDC_STATUS, status, sizeof status);
-    EXPECT_STREQ(status, "zembrax HD not connected");
     EXPECT_EQ(SendDlgItemMessageA(window, IDC_AUTO_CONNECT, BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_EQ(SendDlgItemMessageA(window, IDC_AUTO_JAM, BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_EQ(SendDlgItemMessageA(window, IDC_DAILY_JAM, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+
+    // Auto connect finds the simulated unit beside the program within a few seconds.
+    std::string status;
+    for (int i = 0; i < 150 && status.find("Firmware") == std::string::npos; ++i) {
+        Sleep(100);
+        status = text(GetDlgItem(window, IDC_STATUS));
+    }
+    EXPECT_EQ(status, "zembrax HD connected\nSerial: H 1234 Firmware: 0301");
+    EXPECT_EQ(logLine(window, 1).substr(19), " zembrax H 1234 connected");
     EXPECT_EQ(closeAndWait(window), 0u);
 }
 

@@ -8,6 +8,7 @@
 #include "app/main_panel.h"
 #include "app/panel.h"
 #include "app/resources/resource.h"
+#include "sim/sim_control.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ void WINAPI readTestClock(LPSYSTEMTIME time) {
 } // namespace
 
 HWND openPanel(const char* argumentText) {
+    simReset();
     resetPanelState();
     localTimeSource = readTestClock;
     testClock = SYSTEMTIME{2026, 3, 6, 7, 9, 5, 2, 0};
@@ -106,4 +108,55 @@ bool timerRunning(HWND window, UINT_PTR timer, UINT period) {
     if (!KillTimer(window, timer)) return false;
     SetTimer(window, timer, period, nullptr);
     return true;
+}
+
+void deliver() {
+    // Pumps while the unit still has something on the wire, so that every
+    // message finds a queued buffer, then handles what is left.
+    simWaitIdlePumping(5000);
+    pumpMessages();
+}
+
+std::vector<Bytes> sent(int unit) {
+    std::vector<Bytes> messages;
+    size_t count = simReceivedCount(unit);
+    for (size_t i = 0; i < count; ++i) {
+        Bytes message(4096);
+        message.resize(simReceived(unit, i, message.data(), message.size()));
+        messages.push_back(message);
+    }
+    return messages;
+}
+
+void clearSent(int unit) {
+    simClearReceived(unit);
+}
+
+void connectAndIdentify(HWND window) {
+    command(window, IDC_CONNECT, BN_CLICKED);
+    deliver();
+}
+
+void runRequestSequence(HWND window) {
+    for (int step = 0; step < 12; ++step) {
+        tick(window, 7);
+        deliver();
+    }
+}
+
+void unitSends(const Bytes& message, int unit) {
+    simSendRaw(unit, message.data(), message.size());
+    deliver();
+}
+
+void ConnectedPanel::SetUp() {
+    window = openPanel();
+    connectAndIdentify(window);
+    runRequestSequence(window);
+    clearSent();
+}
+
+void ConnectedPanel::TearDown() {
+    closePanel(window);
+    EXPECT_EQ(simProtocolViolations(0), 0) << "the panel broke the protocol";
 }

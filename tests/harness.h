@@ -3,12 +3,15 @@
 // themselves), sets the clock, and reads controls back.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
-// Starts from a fresh-start state and creates MainPanel with the given
+// Starts from a fresh-start state (the simulated unit too) and creates MainPanel with the given
 // argument text, as the program would after its entry.
 HWND openPanel(const char* argumentText = "");
 
@@ -37,3 +40,36 @@ bool isShown(HWND window, int id);
 
 // True if the panel has the timer running (checked by killing and restarting it).
 bool timerRunning(HWND window, UINT_PTR timer, UINT period);
+
+// ---- With the simulated unit ----
+
+using Bytes = std::vector<uint8_t>;
+
+// Waits until the simulated unit has delivered what it had to send, then
+// handles the messages it posted (repeated until nothing new arrives).
+void deliver();
+
+// Messages the panel sent to a unit since the last clearSent.
+std::vector<Bytes> sent(int unit = 0);
+void clearSent(int unit = 0);
+
+// Connect, and let the unit answer the identity request.
+void connectAndIdentify(HWND window);
+
+// The request sequence after identification: timer 7 ticks with the unit's
+// answers delivered in between.
+void runRequestSequence(HWND window);
+
+// The unit sends these bytes; they are delivered and handled.
+void unitSends(const Bytes& message, int unit = 0);
+
+// A panel connected to the simulated unit, its request sequence run, the
+// record of sent messages cleared. Afterwards the unit must have seen no
+// violation of its protocol.
+class ConnectedPanel : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    void receive(const Bytes& message) { unitSends(message); }
+    HWND window = nullptr;
+};

@@ -1,0 +1,377 @@
+// The control interface for tests (sim_control.h).
+#include "sim_control.h"
+
+#include <cstring>
+
+#include "world.h"
+
+using namespace sim;
+
+namespace {
+
+struct Locked {
+    World& w;
+    std::unique_lock<std::mutex> lock;
+    Locked() : w(world()), lock(w.mutex) {}
+    bool valid(int unit) const { return unit >= 0 && unit < static_cast<int>(w.units.size()); }
+};
+
+void setPorts(std::vector<std::string>& names, int count, const char* const* list) {
+    names.clear();
+    for (int i = 0; i < count; ++i)
+        names.push_back(list && list[i] ? list[i] : "");
+}
+
+// A front-panel change: refused while configuration protect locks the buttons.
+int frontPanel(Locked& l, int unit, uint8_t event, bool (*change)(UnitModel&, int, int), int a, int b) {
+    if (!l.valid(unit)) return -1;
+    Unit& u = l.w.units[unit];
+    if (u.model.configProtect) {
+        l.w.logLine(unitName(unit) + ": front panel locked by configuration protect");
+        return -2;
+    }
+    if (!change(u.model, a, b)) return -1;
+    const Bytes report = UnitModel::eventReport(event);
+    l.w.unitSends(unit, report.data(), report.size(), Clock::now());
+    return 0;
+}
+
+} // namespace
+
+void simReset(void) {
+    Locked l;
+    l.w.logLine("reset");
+    l.w.resetToDefault();
+}
+
+int simConfigure(const char* text) {
+    Locked l;
+    std::string error;
+    if (l.w.configure(text ? text : "", error)) return 0;
+    l.w.logLine("configuration not applied: " + error);
+    return -1;
+}
+
+void simSetInputPorts(int count, const char* const* names) {
+    Locked l;
+    std::vector<std::string> list;
+    setPorts(list, count, names);
+    l.w.closeHandlesOfInputs();
+    l.w.inputs.assign(list.size(), InputPort{});
+    for (size_t i = 0; i < list.size(); ++i)
+        l.w.inputs[i].name = list[i];
+    l.w.units.clear();
+    l.w.stateChanged();
+}
+
+void simSetOutputPorts(int count, const char* const* names) {
+    Locked l;
+    std::vector<std::string> list;
+    setPorts(list, count, names);
+    l.w.closeHandlesOfOutputs();
+    for (auto& port : l.w.inputs)
+        port.wire.clear(); // their units are gone
+    l.w.outputs.assign(list.size(), OutputPort{});
+    for (size_t i = 0; i < list.size(); ++i)
+        l.w.outputs[i].name = list[i];
+    l.w.units.clear();
+    l.w.stateChanged();
+}
+
+int simAddUnit(int inputIndex, int outputIndex) {
+    Locked l;
+    return l.w.addUnit(inputIndex, outputIndex);
+}
+
+void simSetIdentity(int unit, const char* serialDigits, const char firmware[4], uint8_t reportKind) {
+    Locked l;
+    if (!l.valid(unit)) return;
+    UnitModel& m = l.w.units[unit].model;
+    if (serialDigits) std::memcpy(m.serial.data(), serialDigits, 4);
+    if (firmware) std::memcpy(m.firmware.data(), firmware, 4);
+    m.reportKind = reportKind;
+}
+
+void simUnplug(int unit) {
+    Locked l;
+    if (!l.valid(unit)) return;
+    Unit& u = l.w.units[unit];
+    u.plugged = false;
+    for (auto& [id, h] : l.w.inputHandles)
+        if (h.port == u.inputPort) h.dead = true;
+    for (auto& [id, h] : l.w.outputHandles)
+        if (h.port == u.outputPort) h.dead = true;
+    if (u.inputPort >= 0) {
+        auto& wire = l.w.inputs[u.inputPort].wire;
+        for (auto it = wire.begin(); it != wire.end();)
+            it = it->unit == unit ? wire.erase(it) : std::next(it);
+    }
+    l.w.logLine(unitName(unit) + " unplugged");
+    l.w.stateChanged();
+}
+
+void simReplug(int unit) {
+    Locked l;
+    if (!l.valid(unit)) return;
+    l.w.units[unit].plugged = true;
+    l.w.logLine(unitName(unit) + " plugged in");
+}
+
+void simFailCall(const char* function, MMRESULT result, int skip, int times) {
+    Locked l;
+    if (!function) return;
+    l.w.failures[function] = FailRule{result, skip < 0 ? 0 : skip, times < 0 ? 0 : times};
+}
+
+void simClearFailures(void) {
+    Locked l;
+    l.w.failures.clear();
+}
+
+void simSetOutputDoneDelay(DWORD milliseconds) {
+    Locked l;
+    l.w.outputDoneDelay = milliseconds;
+}
+
+void simSetInputGrace(DWORD milliseconds) {
+    Locked l;
+    l.w.graceMs = milliseconds;
+}
+
+void simSendRaw(int unit, const uint8_t* bytes, size_t count) {
+    Locked l;
+    if (!l.valid(unit) || !bytes || !count) return;
+    l.w.unitSends(unit, bytes, count, Clock::now());
+}
+
+void simSendShort(int unit, DWORD message) {
+    Locked l;
+    if (!l.valid(unit)) return;
+    const uint8_t status = static_cast<uint8_t>(message & 0xFF);
+    size_t length = 3;
+    if ((status >= 0xC0 && status < 0xE0) || status == 0xF1 || status == 0xF3)
+        length = 2;
+    else if (status >= 0xF4)
+        length = 1;
+    const uint8_t bytes[3] = {status, static_cast<uint8_t>(message >> 8),
+                              static_cast<uint8_t>(message >> 16)};
+    l.w.unitSends(unit, bytes, length, Clock::now());
+}
+
+void simSendEvent(int unit, uint8_t status) {
+    Locked l;
+    if (!l.valid(unit)) return;
+    const Bytes report = UnitModel::eventReport(status);
+    l.w.unitSends(unit, report.data(), report.size(), Clock::now());
+}
+
+void simCorruptNext(int unit) {
+    Locked l;
+    if (l.valid(unit)) l.w.units[unit].corruptNext = true;
+}
+
+int simWaitIdle(DWORD timeoutMilliseconds) {
+    Locked l;
+    return l.w.changed.wait_for(l.lock, std::chrono::milliseconds(timeoutMilliseconds),
+                                [&] { return l.w.idle(); })
+               ? 0
+               : -1;
+}
+
+int simWaitIdlePumping(DWORD timeoutMilliseconds) {
+    World& w = world();
+    auto pump = [] {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, WM_TIMER - 1, PM_REMOVE) ||
+               PeekMessageA(&msg, nullptr, WM_TIMER + 1, 0xFFFFFFFF, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    };
+    const DWORD start = GetTickCount();
+    for (;;) {
+        pump();
+        if (WaitForSingleObject(w.idleEvent, 0) == WAIT_OBJECT_0) {
+            pump();
+            return 0;
+        }
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= timeoutMilliseconds) return -1;
+        MsgWaitForMultipleObjects(1, &w.idleEvent, FALSE, timeoutMilliseconds - spent, QS_ALLINPUT);
+    }
+}
+
+size_t simReceivedCount(int unit) {
+    Locked l;
+    return l.valid(unit) ? l.w.units[unit].received.size() : 0;
+}
+
+size_t simReceived(int unit, size_t index, uint8_t* out, size_t capacity) {
+    Locked l;
+    if (!l.valid(unit) || index >= l.w.units[unit].received.size()) return 0;
+    const Bytes& m = l.w.units[unit].received[index];
+    if (out) std::memcpy(out, m.data(), m.size() < capacity ? m.size() : capacity);
+    return m.size();
+}
+
+void simClearReceived(int unit) {
+    Locked l;
+    if (l.valid(unit)) l.w.units[unit].received.clear();
+}
+
+int simProtocolViolations(int unit) {
+    Locked l;
+    return l.valid(unit) ? l.w.units[unit].violations : 0;
+}
+
+int simUnknownCommands(int unit) {
+    Locked l;
+    return l.valid(unit) ? l.w.units[unit].unknown : 0;
+}
+
+int simLostMessages(int unit) {
+    Locked l;
+    return l.valid(unit) ? l.w.units[unit].lost : 0;
+}
+
+void simSetWireLogFile(const char* path) {
+    Locked l;
+    l.w.setWireLog(path);
+}
+
+int simFrontPanelSet(int unit, int parameter, int value) {
+    Locked l;
+    return frontPanel(
+        l, unit, kEventSettingsChanged, [](UnitModel& m, int p, int v) { return m.setParameter(p, v); },
+        parameter, value);
+}
+
+int simFrontPanelSaveProfile(int unit) {
+    Locked l;
+    if (!l.valid(unit)) return -1;
+    // For a valid unit the store fails only when saving is disabled.
+    const int result = frontPanel(
+        l, unit, kEventProfileSaved, [](UnitModel& m, int, int) { return m.storeProfile(); }, 0, 0);
+    return result == -1 ? -2 : result;
+}
+
+int simFrontPanelRecallProfile(int unit, int profile) {
+    Locked l;
+    if (profile < 1 || profile > 4) return -1;
+    return frontPanel(
+        l, unit, kEventSettingsChanged,
+        [](UnitModel& m, int p, int) {
+            m.recallProfile(p - 1);
+            return true;
+        },
+        profile, 0);
+}
+
+int simSetParameter(int unit, int parameter, int value) {
+    Locked l;
+    if (!l.valid(unit)) return -1;
+    return l.w.units[unit].model.setParameter(parameter, value) ? 0 : -1;
+}
+
+int simGetParameter(int unit, int parameter) {
+    Locked l;
+    return l.valid(unit) ? l.w.units[unit].model.parameter(parameter) : -1;
+}
+
+int simGetStoredParameter(int unit, int slot, int parameter) {
+    Locked l;
+    if (!l.valid(unit) || slot < 0 || slot > 3) return -1;
+    const Settings& s = l.w.units[unit].model.profiles[slot].settings;
+    if (parameter >= 1 && parameter <= kParameterCount) return s.parameter[parameter];
+    if (parameter == kBlackDolbyParameter) return s.blackDolby;
+    if (parameter == kNtscBlackParameter) return s.ntscBlack;
+    if (parameter == kExtVideoLockParameter) return s.extVideoLock;
+    return -1;
+}
+
+int simGetFlags(int unit) {
+    Locked l;
+    return l.valid(unit) ? l.w.units[unit].model.flags() : -1;
+}
+
+void simSetSaveEnabled(int unit, int enabled) {
+    Locked l;
+    if (l.valid(unit)) l.w.units[unit].model.saveEnabled = enabled != 0;
+}
+
+int simGetProfileName(int unit, int slot, char out[13]) {
+    Locked l;
+    if (!l.valid(unit) || slot < 0 || slot > 3 || !out) return -1;
+    std::memcpy(out, l.w.units[unit].model.profiles[slot].name.data(), 12);
+    out[12] = 0;
+    return 0;
+}
+
+int simSetProfileName(int unit, int slot, const char* name) {
+    Locked l;
+    if (!l.valid(unit) || slot < 0 || slot > 3 || !name) return -1;
+    auto& n = l.w.units[unit].model.profiles[slot].name;
+    n.fill(0);
+    std::memcpy(n.data(), name, std::min<size_t>(std::strlen(name), 12));
+    return 0;
+}
+
+int simGetCalibration(int unit, uint8_t item, int stored) {
+    Locked l;
+    return l.valid(unit) ? l.w.units[unit].model.calibration(item, stored != 0) : -1;
+}
+
+int simSetCalibration(int unit, uint8_t item, uint8_t value) {
+    Locked l;
+    if (!l.valid(unit)) return -1;
+    UnitModel& m = l.w.units[unit].model;
+    return m.setCalibration(item, value, false) && m.setCalibration(item, value, true) ? 0 : -1;
+}
+
+void simSetOscillatorWords(int unit, uint16_t vcxo, uint32_t tcxo) {
+    Locked l;
+    if (!l.valid(unit)) return;
+    l.w.units[unit].model.vcxoWord = vcxo;
+    l.w.units[unit].model.tcxoWord = tcxo;
+}
+
+int simGetVarispeed(int unit, uint32_t* value) {
+    Locked l;
+    if (!l.valid(unit)) return -1;
+    const UnitModel& m = l.w.units[unit].model;
+    if (value) *value = m.varispeedValue;
+    return m.varispeed ? 1 : 0;
+}
+
+int simGetLinkFlag(int unit) {
+    Locked l;
+    return l.valid(unit) ? l.w.units[unit].model.linkFlag : -1;
+}
+
+int simGetPlayMode(int unit) {
+    Locked l;
+    return l.valid(unit) ? l.w.units[unit].model.playMode : -1;
+}
+
+void simSetMmcMode(int unit, uint8_t mode) {
+    Locked l;
+    if (l.valid(unit)) l.w.units[unit].model.mmcMode = mode & 0x7F;
+}
+
+int simCommandCount(int unit, uint8_t command) {
+    Locked l;
+    return l.valid(unit) && command < 0x80 ? l.w.units[unit].model.commandCount[command] : -1;
+}
+
+int simMmcCommandCount(int unit, uint8_t mmcCommand) {
+    Locked l;
+    return l.valid(unit) && mmcCommand < 0x80 ? l.w.units[unit].model.mmcCount[mmcCommand] : -1;
+}
+
+int simQueuedInputBuffers(int unit) {
+    Locked l;
+    if (!l.valid(unit)) return -1;
+    const int port = l.w.units[unit].inputPort;
+    if (port < 0 || !l.w.inputs[port].handle) return -1;
+    return static_cast<int>(l.w.inputHandles[l.w.inputs[port].handle].queue.size());
+}

@@ -1,0 +1,639 @@
+#include "world.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+namespace sim {
+
+extern const char* loadTimeConfiguration(); // dllmain.cpp
+
+namespace {
+
+using std::chrono::milliseconds;
+
+bool hasUnitPrefix(const std::string& name) {
+    if (name.size() < 3) return false;
+    for (int i = 0; i < 3; ++i)
+        if (std::tolower(static_cast<unsigned char>(name[i])) != "zem"[i]) return false;
+    return true;
+}
+
+std::string trim(const std::string& s) {
+    size_t a = s.find_first_not_of(" \t\r\n");
+    if (a == std::string::npos) return {};
+    size_t b = s.find_last_not_of(" \t\r\n");
+    return s.substr(a, b - a + 1);
+}
+
+std::vector<std::string> split(const std::string& s, char separator) {
+    std::vector<std::string> parts;
+    size_t from = 0;
+    for (;;) {
+        size_t at = s.find(separator, from);
+        parts.push_back(trim(s.substr(from, at == std::string::npos ? std::string::npos : at - from)));
+        if (at == std::string::npos) return parts;
+        from = at + 1;
+    }
+}
+
+bool parseInt(const std::string& s, int base, long lo, long hi, long& out) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    long v = std::strtol(s.c_str(), &end, base);
+    if (*end != '\0' || v < lo || v > hi) return false;
+    out = v;
+    return true;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Number of data bytes that follow a status byte; -1 for bytes that start
+// no message.
+int dataBytesAfter(uint8_t status) {
+    if (status < 0xC0 || (status >= 0xE0 && status < 0xF0)) return 2;
+    if (status < 0xE0) return 1;
+    switch (status) {
+    case 0xF1:
+    case 0xF3: return 1;
+    case 0xF2: return 2;
+    case 0xF6: return 0;
+    default: return status >= 0xF8 ? 0 : -1;
+    }
+}
+
+DWORD pack(const Bytes& bytes) {
+    DWORD packed = 0;
+    for (size_t i = 0; i < bytes.size() && i < 4; ++i)
+        packed |= static_cast<DWORD>(bytes[i]) << (8 * i);
+    return packed;
+}
+
+} // namespace
+
+std::string unitName(int unit) {
+    return "unit " + std::to_string(unit);
+}
+
+World::World() : epoch(Clock::now()) {
+    idleEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    resetToDefault();
+}
+
+void World::resetToDefault() {
+    closeAllHandles();
+    inputs.assign(1, InputPort{});
+    inputs[0].name = "ZEM HD MIDI In";
+    outputs.assign(1, OutputPort{});
+    outputs[0].name = "ZEM HD MIDI Out";
+    units.clear();
+    addUnit(0, 0);
+    failures.clear();
+    outputDoneDelay = 0;
+    graceMs = kDefaultGraceMs;
+    stateChanged();
+}
+
+void World::closeAllHandles() {
+    closeHandlesOfInputs();
+    closeHandlesOfOutputs();
+}
+
+void World::closeHandlesOfInputs() {
+    inputHandles.clear();
+    for (auto& p : inputs) {
+        p.handle = 0;
+        p.wire.clear();
+    }
+    stateChanged();
+}
+
+void World::closeHandlesOfOutputs() {
+    outputHandles.clear();
+    for (auto& p : outputs)
+        p.handle = 0;
+    stateChanged();
+}
+
+int World::addUnit(int inputIndex, int outputIndex) {
+    if (inputIndex < -1 || inputIndex >= static_cast<int>(inputs.size())) return -1;
+    if (outputIndex < -1 || outputIndex >= static_cast<int>(outputs.size())) return -1;
+    Unit u;
+    u.inputPort = inputIndex;
+    u.outputPort = outputIndex;
+    const int number = static_cast<int>(units.size());
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%04d", (1234 + number) % 10000);
+    std::memcpy(u.model.serial.data(), digits, 4);
+    units.push_back(std::move(u));
+    return number;
+}
+
+bool World::configure(const std::string& text, std::string& error) {
+    if (applyConfiguration(text, error)) return true;
+    resetToDefault();
+    return false;
+}
+
+bool World::applyConfiguration(const std::string& text, std::string& error) {
+    resetToDefault();
+    long unitCount = -1, grace = -1, outDelay = -1;
+    bool haveInputs = false, haveOutputs = false;
+    std::vector<std::string> inputNames, outputNames, serials, firmwares, kinds, unitInputs, unitOutputs;
+    std::string wireLogPath;
+    for (const std::string& entry : split(text, ';')) {
+        if (entry.empty()) continue;
+        size_t eq = entry.find('=');
+        if (eq == std::string::npos) {
+            error = "entry without '=': " + entry;
+            return false;
+        }
+        std::string key = trim(entry.substr(0, eq)), value = trim(entry.substr(eq + 1));
+        for (char& c : key)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (key == "units") {
+            if (!parseInt(value, 10, 0, 16, unitCount)) {
+                error = "units must be 0 to 16: " + value;
+                return false;
+            }
+        } else if (key == "inputs") {
+            haveInputs = true;
+            if (!value.empty()) inputNames = split(value, '|');
+        } else if (key == "outputs") {
+            haveOutputs = true;
+            if (!value.empty()) outputNames = split(value, '|');
+        } else if (key == "serial")
+            serials = split(value, ',');
+        else if (key == "firmware")
+            firmwares = split(value, ',');
+        else if (key == "kind")
+            kinds = split(value, ',');
+        else if (key == "unitinputs")
+            unitInputs = split(value, ',');
+        else if (key == "unitoutputs")
+            unitOutputs = split(value, ',');
+        else if (key == "wirelog")
+            wireLogPath = value;
+        else if (key == "grace") {
+            if (!parseInt(value, 10, 0, 10000, grace)) {
+                error = "grace must be 0 to 10000 ms: " + value;
+                return false;
+            }
+        } else if (key == "outdelay") {
+            if (!parseInt(value, 10, 0, 10000, outDelay)) {
+                error = "outdelay must be 0 to 10000 ms: " + value;
+                return false;
+            }
+        } else {
+            error = "unknown key: " + key;
+            return false;
+        }
+    }
+
+    if (!wireLogPath.empty()) setWireLog(wireLogPath.c_str());
+    const int count = unitCount < 0 ? 1 : static_cast<int>(unitCount);
+    auto defaultNames = [count](const char* base) {
+        std::vector<std::string> names;
+        if (count == 1) names.push_back(base);
+        for (int k = 1; count > 1 && k <= count; ++k)
+            names.push_back(std::string(base) + " " + std::to_string(k));
+        return names;
+    };
+    if (!haveInputs) inputNames = defaultNames("ZEM HD MIDI In");
+    if (!haveOutputs) outputNames = defaultNames("ZEM HD MIDI Out");
+    closeAllHandles();
+    inputs.assign(inputNames.size(), InputPort{});
+    for (size_t i = 0; i < inputNames.size(); ++i)
+        inputs[i].name = inputNames[i];
+    outputs.assign(outputNames.size(), OutputPort{});
+    for (size_t i = 0; i < outputNames.size(); ++i)
+        outputs[i].name = outputNames[i];
+
+    // Without explicit attachment, unit k is on the k-th port whose name
+    // begins with "ZEM" in each direction.
+    auto nthUnitPort = [](const auto& ports, int k) {
+        for (size_t i = 0; i < ports.size(); ++i)
+            if (hasUnitPrefix(ports[i].name) && k-- == 0) return static_cast<int>(i);
+        return -1;
+    };
+    units.clear();
+    for (int k = 0; k < count; ++k) {
+        long in = nthUnitPort(inputs, k), out = nthUnitPort(outputs, k);
+        if (k < static_cast<int>(unitInputs.size()) &&
+            !parseInt(unitInputs[k], 10, -1, static_cast<long>(inputs.size()) - 1, in)) {
+            error = "unitinputs: no input port " + unitInputs[k];
+            return false;
+        }
+        if (k < static_cast<int>(unitOutputs.size()) &&
+            !parseInt(unitOutputs[k], 10, -1, static_cast<long>(outputs.size()) - 1, out)) {
+            error = "unitoutputs: no output port " + unitOutputs[k];
+            return false;
+        }
+        addUnit(static_cast<int>(in), static_cast<int>(out));
+        UnitModel& m = units[k].model;
+        if (k < static_cast<int>(serials.size())) {
+            const std::string& s = serials[k];
+            if (s.size() != 4 ||
+                !std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+                error = "serial must be four digits: " + s;
+                return false;
+            }
+            std::memcpy(m.serial.data(), s.data(), 4);
+        }
+        if (k < static_cast<int>(firmwares.size())) {
+            const std::string& f = firmwares[k];
+            if (f.size() == 4) {
+                std::memcpy(m.firmware.data(), f.data(), 4);
+            } else if (f.size() == 8) {
+                for (int i = 0; i < 4; ++i) {
+                    int hi = hexDigit(f[2 * i]), lo = hexDigit(f[2 * i + 1]);
+                    if (hi < 0 || lo < 0 || hi > 7) {
+                        error = "firmware: bad hexadecimal byte in " + f;
+                        return false;
+                    }
+                    m.firmware[i] = static_cast<uint8_t>(hi * 16 + lo);
+                }
+            } else {
+                error = "firmware must be four characters or eight hexadecimal digits: " + f;
+                return false;
+            }
+        }
+        if (k < static_cast<int>(kinds.size())) {
+            long kind;
+            if (!parseInt(kinds[k], 16, 0, 0x7F, kind)) {
+                error = "kind must be a hexadecimal byte 00 to 7F: " + kinds[k];
+                return false;
+            }
+            m.reportKind = static_cast<uint8_t>(kind);
+        }
+    }
+    if (grace >= 0) graceMs = static_cast<DWORD>(grace);
+    if (outDelay >= 0) outputDoneDelay = static_cast<DWORD>(outDelay);
+    stateChanged();
+    return true;
+}
+
+bool World::portVisible(bool input, int port) const {
+    bool attached = false, present = false;
+    for (const Unit& u : units) {
+        if ((input ? u.inputPort : u.outputPort) != port) continue;
+        attached = true;
+        present = present || u.plugged;
+    }
+    return !attached || present;
+}
+
+std::vector<int> World::visibleInputs() const {
+    std::vector<int> v;
+    for (int i = 0; i < static_cast<int>(inputs.size()); ++i)
+        if (portVisible(true, i)) v.push_back(i);
+    return v;
+}
+
+std::vector<int> World::visibleOutputs() const {
+    std::vector<int> v;
+    for (int i = 0; i < static_cast<int>(outputs.size()); ++i)
+        if (portVisible(false, i)) v.push_back(i);
+    return v;
+}
+
+bool World::injectedFailure(const char* function, MMRESULT& result) {
+    auto it = failures.find(function);
+    if (it == failures.end()) return false;
+    FailRule& rule = it->second;
+    if (rule.skip > 0) {
+        --rule.skip;
+        return false;
+    }
+    result = rule.result;
+    if (rule.times > 0 && --rule.times == 0) failures.erase(it);
+    logLine(std::string("injected failure: ") + function + " returns " + std::to_string(result));
+    return true;
+}
+
+void World::enqueue(int port, InputItem item, Clock::time_point earliest) {
+    InputPort& p = inputs[port];
+    Clock::time_point start = std::max({earliest, Clock::now(), p.wireFree});
+    item.start = start;
+    p.wireFree = start + wireTime(item.bytes.size());
+    p.wire.push_back(std::move(item));
+    stateChanged();
+}
+
+void World::unitSends(int unit, const uint8_t* bytes, size_t count, Clock::time_point earliest) {
+    Unit& u = units[unit];
+    const std::string who = unitName(unit);
+    if (!u.plugged) {
+        logLine(who + " is unplugged, sends nothing: " + hexBytes(bytes, count));
+        return;
+    }
+    if (u.inputPort < 0) {
+        logLine(who + " has no input port, sends nothing: " + hexBytes(bytes, count));
+        return;
+    }
+    logLine(who + " -> panel: " + hexBytes(bytes, count));
+
+    // Split the byte stream into messages as a MIDI receiver does: SysEx up
+    // to 0xF7 (or up to the status byte that cuts it short), short messages
+    // by their status byte, running status for channel messages, real-time
+    // bytes on their own.
+    size_t i = 0;
+    uint8_t running = 0;
+    while (i < count) {
+        const uint8_t b = bytes[i];
+        InputItem item;
+        item.unit = unit;
+        if (b == 0xF0) {
+            std::vector<InputItem> realTime;
+            item.bytes.push_back(b);
+            ++i;
+            while (i < count) {
+                const uint8_t c = bytes[i];
+                if (c >= 0xF8) {
+                    InputItem rt;
+                    rt.unit = unit;
+                    rt.kind = InputItem::Short;
+                    rt.bytes.push_back(c);
+                    realTime.push_back(rt);
+                    ++i;
+                    continue;
+                }
+                if (c >= 0x80 && c != 0xF7) break;
+                item.bytes.push_back(c);
+                ++i;
+                if (c == 0xF7) break;
+            }
+            item.corrupt = u.corruptNext;
+            u.corruptNext = false;
+            running = 0;
+            enqueue(u.inputPort, std::move(item), earliest);
+            for (auto& rt : realTime)
+                enqueue(u.inputPort, std::move(rt), earliest);
+            continue;
+        }
+        uint8_t status = b;
+        if (b < 0x80) {
+            if (running == 0) {
+                item.kind = InputItem::Error;
+                item.bytes.push_back(b);
+                enqueue(u.inputPort, std::move(item), earliest);
+                ++i;
+                continue;
+            }
+            status = running;
+        } else {
+            ++i;
+            if (b < 0xF0)
+                running = b;
+            else if (b < 0xF8)
+                running = 0;
+        }
+        const int need = dataBytesAfter(status);
+        item.bytes.push_back(status);
+        int got = 0;
+        while (got < need && i < count && bytes[i] < 0x80) {
+            item.bytes.push_back(bytes[i++]);
+            ++got;
+        }
+        item.kind = (need >= 0 && got == need) ? InputItem::Short : InputItem::Error;
+        enqueue(u.inputPort, std::move(item), earliest);
+    }
+}
+
+void World::panelSends(int port, bool deadHandle, const uint8_t* bytes, size_t count) {
+    OutputPort& p = outputs[port];
+    const Clock::time_point start = std::max(Clock::now(), p.wireFree);
+    p.wireFree = start + wireTime(count);
+    const Clock::time_point arrived = p.wireFree;
+    if (deadHandle) {
+        logLine("panel -> " + p.name + " (unplugged, goes nowhere): " + hexBytes(bytes, count));
+        return;
+    }
+    bool heard = false;
+    for (int k = 0; k < static_cast<int>(units.size()); ++k) {
+        Unit& u = units[k];
+        if (u.outputPort != port || !u.plugged) continue;
+        heard = true;
+        const std::string who = unitName(k);
+        logLine("panel -> " + who + ": " + hexBytes(bytes, count));
+        u.received.emplace_back(bytes, bytes + count);
+        Verdict v = u.model.receive(bytes, count);
+        if (v.kind == Verdict::Violation) ++u.violations;
+        if (v.kind == Verdict::Unknown) ++u.unknown;
+        logLine(who + ": " + v.text);
+        for (const Bytes& reply : v.replies)
+            unitSends(k, reply.data(), reply.size(), arrived);
+    }
+    if (!heard) logLine("panel -> " + p.name + " (no unit listens): " + hexBytes(bytes, count));
+}
+
+void World::lose(const InputItem& item, const char* why) {
+    std::string who = item.unit >= 0 ? unitName(item.unit) : std::string("unit ?");
+    if (item.kind == InputItem::SysEx) {
+        if (item.unit >= 0 && item.unit < static_cast<int>(units.size())) ++units[item.unit].lost;
+        logLine(who + ": message lost (" + why + "): " + hexBytes(item.bytes.data(), item.bytes.size()));
+    } else {
+        logLine(who + ": short message dropped (" + why +
+                "): " + hexBytes(item.bytes.data(), item.bytes.size()));
+    }
+}
+
+void World::notify(const Callback& callback, uintptr_t handle, UINT message, DWORD_PTR p1, DWORD_PTR p2,
+                   Deferred& deferred) {
+    switch (callback.type & CALLBACK_TYPEMASK) {
+    case CALLBACK_WINDOW:
+        if (callback.target)
+            PostMessageA(reinterpret_cast<HWND>(callback.target), message, static_cast<WPARAM>(handle),
+                         static_cast<LPARAM>(p1));
+        break;
+    case CALLBACK_THREAD:
+        PostThreadMessageA(static_cast<DWORD>(callback.target), message, static_cast<WPARAM>(handle),
+                           static_cast<LPARAM>(p1));
+        break;
+    case CALLBACK_EVENT: SetEvent(reinterpret_cast<HANDLE>(callback.target)); break;
+    case CALLBACK_FUNCTION:
+        if (callback.target) {
+            deferred.push_back(Notification{callback, handle, message, p1, p2});
+            ++callbacksInFlight;
+        }
+        break;
+    default: break;
+    }
+}
+
+void World::runDeferred(std::unique_lock<std::mutex>& lock, Deferred& deferred) {
+    if (deferred.empty()) return;
+    Deferred calls;
+    calls.swap(deferred);
+    lock.unlock();
+    for (const Notification& n : calls) {
+        auto function = reinterpret_cast<void(CALLBACK*)(HDRVR, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR)>(
+            n.callback.target);
+        function(reinterpret_cast<HDRVR>(n.handle), n.message, n.callback.instance, n.param1, n.param2);
+    }
+    lock.lock();
+    callbacksInFlight -= static_cast<int>(calls.size());
+    stateChanged();
+}
+
+void World::completeOutput(OutputHandle& handle, uintptr_t id, const PendingDone& done, Deferred& deferred) {
+    MIDIHDR* h = done.header;
+    // The panel may have let go of a header the driver still owned; touch it
+    // only while it still looks like the one handed over.
+    if (h->lpData != done.data || h->dwBufferLength != done.length || !(h->dwFlags & MHDR_INQUEUE)) {
+        logLine("output header changed while the driver owned it; not marked done");
+        return;
+    }
+    h->dwFlags = (h->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+    notify(handle.callback, id, MM_MOM_DONE, reinterpret_cast<DWORD_PTR>(h), 0, deferred);
+}
+
+bool World::idle() const {
+    if (callbacksInFlight) return false;
+    for (const auto& p : inputs)
+        if (!p.wire.empty()) return false;
+    for (const auto& [id, h] : outputHandles)
+        if (!h.pending.empty()) return false;
+    return true;
+}
+
+void World::stateChanged() {
+    if (idle())
+        SetEvent(idleEvent);
+    else
+        ResetEvent(idleEvent);
+    changed.notify_all();
+}
+
+Clock::time_point World::serviceInput(int port, Clock::time_point now, Deferred& deferred) {
+    InputPort& p = inputs[port];
+    InputHandle* h = nullptr;
+    if (p.handle) {
+        auto it = inputHandles.find(p.handle);
+        if (it != inputHandles.end()) h = &it->second;
+    }
+    while (!p.wire.empty()) {
+        InputItem& item = p.wire.front();
+        const Clock::time_point firstByte = item.start + wireTime(item.done + 1);
+        if (now < firstByte) return firstByte;
+        if (!h || !h->started || h->dead) {
+            lose(item, !h ? "input port not open" : h->dead ? "unit unplugged" : "input not started");
+            p.wire.pop_front();
+            continue;
+        }
+        const DWORD stamp =
+            static_cast<DWORD>(std::chrono::duration_cast<milliseconds>(now - h->startTime).count());
+        if (item.kind != InputItem::SysEx) {
+            const Clock::time_point last = item.start + wireTime(item.bytes.size());
+            if (now < last) return last;
+            notify(h->callback, p.handle, item.kind == InputItem::Short ? MM_MIM_DATA : MM_MIM_ERROR,
+                   pack(item.bytes), stamp, deferred);
+            p.wire.pop_front();
+            continue;
+        }
+        if (h->queue.empty()) {
+            const Clock::time_point deadline = firstByte + milliseconds(graceMs);
+            if (now < deadline) return deadline;
+            lose(item, "no input buffer queued in time");
+            p.wire.pop_front();
+            continue;
+        }
+        MIDIHDR* header = h->queue.front();
+        const size_t length = std::min<size_t>(header->dwBufferLength, item.bytes.size() - item.done);
+        const Clock::time_point last = item.start + wireTime(item.done + length);
+        if (now < last) return last;
+        std::memcpy(header->lpData, item.bytes.data() + item.done, length);
+        header->dwBytesRecorded = static_cast<DWORD>(length);
+        header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+        h->queue.pop_front();
+        item.done += length;
+        if (item.corrupt) logLine(unitName(item.unit) + ": buffer handed over as MM_MIM_LONGERROR");
+        notify(h->callback, p.handle, item.corrupt ? MM_MIM_LONGERROR : MM_MIM_LONGDATA,
+               reinterpret_cast<DWORD_PTR>(header), stamp, deferred);
+        if (item.done == item.bytes.size()) p.wire.pop_front();
+    }
+    return Clock::time_point::max();
+}
+
+void World::deliveryLoop() {
+    std::unique_lock<std::mutex> lock(mutex);
+    deliveryThreadId = GetCurrentThreadId();
+    for (;;) {
+        const Clock::time_point now = Clock::now();
+        Clock::time_point next = Clock::time_point::max();
+        Deferred deferred;
+        for (int port = 0; port < static_cast<int>(inputs.size()); ++port)
+            next = std::min(next, serviceInput(port, now, deferred));
+        for (auto& [id, h] : outputHandles) {
+            auto& pending = h.pending;
+            for (size_t i = 0; i < pending.size();) {
+                if (pending[i].due <= now) {
+                    completeOutput(h, id, pending[i], deferred);
+                    pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(i));
+                } else {
+                    next = std::min(next, pending[i].due);
+                    ++i;
+                }
+            }
+        }
+        stateChanged();
+        if (!deferred.empty()) {
+            runDeferred(lock, deferred);
+            continue;
+        }
+        if (next == Clock::time_point::max())
+            changed.wait(lock);
+        else
+            changed.wait_until(lock, next);
+    }
+}
+
+void World::setWireLog(const char* path) {
+    if (wireLog != INVALID_HANDLE_VALUE) CloseHandle(wireLog);
+    wireLog = INVALID_HANDLE_VALUE;
+    if (!path || !*path) return;
+    wireLog = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    logLine("zembrax HD simulator wire log (milliseconds since start, bytes in hexadecimal)");
+}
+
+void World::logLine(const std::string& text) {
+    if (wireLog == INVALID_HANDLE_VALUE) return;
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - epoch).count();
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%12.3f  ", ms);
+    std::string line = stamp + text + "\r\n";
+    DWORD written = 0;
+    WriteFile(wireLog, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+World& world() {
+    static World* instance = nullptr;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        instance = new World;
+        if (const char* text = loadTimeConfiguration()) {
+            std::string error;
+            std::lock_guard<std::mutex> lock(instance->mutex);
+            if (!instance->configure(text, error)) {
+                OutputDebugStringA(("zembrax simulator: ZEMBRAX_SIM: " + error + "\n").c_str());
+                instance->logLine("ZEMBRAX_SIM not applied: " + error);
+            }
+        }
+        // The delivery thread runs code of this DLL until the process ends.
+        HMODULE self;
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                           reinterpret_cast<LPCSTR>(&world), &self);
+        std::thread([] { instance->deliveryLoop(); }).detach();
+    });
+    return *instance;
+}
+
+} // namespace sim

@@ -1,0 +1,193 @@
+// The simulated world on the far side of WinMM: MIDI ports, the units on
+// them, the open handles, the bytes on their way to the panel and the one
+// delivery thread that hands them over. Every member is guarded by `mutex`;
+// the functions below expect it held unless they say otherwise.
+#pragma once
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "unit_model.h"
+
+namespace sim {
+
+using Clock = std::chrono::steady_clock;
+
+// 31250 baud, ten bits per byte.
+constexpr auto kByteTime = std::chrono::microseconds(320);
+constexpr DWORD kDefaultGraceMs = 50;
+
+inline std::chrono::microseconds wireTime(size_t bytes) {
+    return kByteTime * static_cast<long long>(bytes);
+}
+
+struct Unit {
+    UnitModel model;
+    int inputPort = -1;  // the panel's input port the unit talks into
+    int outputPort = -1; // the panel's output port the unit listens to
+    bool plugged = true;
+    bool corruptNext = false;
+    int violations = 0;
+    int unknown = 0;
+    int lost = 0;
+    std::vector<Bytes> received;
+};
+
+// One message on its way from a unit to the panel's input port.
+struct InputItem {
+    enum Kind { SysEx, Short, Error } kind = SysEx;
+    int unit = -1;
+    Bytes bytes;
+    bool corrupt = false;
+    Clock::time_point start; // its first byte starts on the wire
+    size_t done = 0;         // bytes already handed over in earlier buffers
+};
+
+struct InputPort {
+    std::string name;
+    uintptr_t handle = 0; // open handle, 0 when closed
+    std::deque<InputItem> wire;
+    Clock::time_point wireFree;
+};
+
+struct OutputPort {
+    std::string name;
+    uintptr_t handle = 0;
+    Clock::time_point wireFree;
+};
+
+struct Callback {
+    DWORD type = CALLBACK_NULL;
+    DWORD_PTR target = 0;
+    DWORD_PTR instance = 0;
+};
+
+struct InputHandle {
+    int port = -1;
+    Callback callback;
+    bool started = false;
+    bool dead = false; // its unit was unplugged while it was open
+    std::deque<MIDIHDR*> queue;
+    Clock::time_point startTime;
+};
+
+// A long output message whose header is marked done later.
+struct PendingDone {
+    MIDIHDR* header;
+    LPSTR data;
+    DWORD length;
+    Clock::time_point due;
+};
+
+struct OutputHandle {
+    int port = -1;
+    Callback callback;
+    bool dead = false;
+    std::vector<PendingDone> pending;
+};
+
+// A callback of type CALLBACK_FUNCTION to call once the lock is released.
+struct Notification {
+    Callback callback;
+    uintptr_t handle;
+    UINT message;
+    DWORD_PTR param1;
+    DWORD_PTR param2;
+};
+using Deferred = std::vector<Notification>;
+
+struct FailRule {
+    MMRESULT result;
+    int skip;
+    int times; // 0: every call
+};
+
+class World {
+  public:
+    World();
+
+    std::mutex mutex;
+    std::condition_variable changed; // any change: wakes the delivery thread and idle waiters
+
+    std::vector<InputPort> inputs;
+    std::vector<OutputPort> outputs;
+    std::vector<Unit> units;
+    std::map<uintptr_t, InputHandle> inputHandles;
+    std::map<uintptr_t, OutputHandle> outputHandles;
+    uintptr_t nextHandle = 0x5A420010;
+    std::map<std::string, FailRule> failures;
+    DWORD outputDoneDelay = 0;
+    DWORD graceMs = kDefaultGraceMs;
+    int callbacksInFlight = 0;
+    DWORD deliveryThreadId = 0;
+    HANDLE idleEvent;
+
+    // The default world: one unit on "ZEM HD MIDI In" / "ZEM HD MIDI Out".
+    void resetToDefault();
+    // Applies a configuration text (the ZEMBRAX_SIM grammar) on top of the
+    // default world. Returns false and names the bad entry in `error`.
+    bool configure(const std::string& text, std::string& error);
+    void closeAllHandles();
+    void closeHandlesOfInputs();
+    void closeHandlesOfOutputs();
+    int addUnit(int inputIndex, int outputIndex);
+
+    // Ports the panel can see, as device numbers 0.. in enumeration order.
+    std::vector<int> visibleInputs() const;
+    std::vector<int> visibleOutputs() const;
+    bool portVisible(bool input, int port) const;
+
+    // True when the named call is to fail now; the result goes into `result`.
+    bool injectedFailure(const char* function, MMRESULT& result);
+
+    // A unit sends bytes to the panel (parsed into messages and put on the wire).
+    void unitSends(int unit, const uint8_t* bytes, size_t count, Clock::time_point earliest);
+    // The panel sends one message on an output port.
+    void panelSends(int port, bool deadHandle, const uint8_t* bytes, size_t count);
+    // A unit's message could not be delivered.
+    void lose(const InputItem& item, const char* why);
+
+    // Hands a notification to its target: posts window, thread and event
+    // notifications at once, keeps function callbacks in `deferred`.
+    void notify(const Callback& callback, uintptr_t handle, UINT message, DWORD_PTR p1, DWORD_PTR p2,
+                Deferred& deferred);
+    // Calls deferred function callbacks; expects the lock held and releases it meanwhile.
+    void runDeferred(std::unique_lock<std::mutex>& lock, Deferred& deferred);
+
+    // Marks a pending output header done if it is still the driver's.
+    void completeOutput(OutputHandle& handle, uintptr_t id, const PendingDone& done, Deferred& deferred);
+
+    bool idle() const;
+    void stateChanged(); // re-evaluates idleness and wakes waiters
+
+    // Wire log.
+    void setWireLog(const char* path);
+    void logLine(const std::string& text);
+
+    // The delivery thread's body.
+    void deliveryLoop();
+
+    Clock::time_point epoch;
+    HANDLE wireLog = INVALID_HANDLE_VALUE;
+
+  private:
+    bool applyConfiguration(const std::string& text, std::string& error);
+    // One step for one input port; returns the time of its next step.
+    Clock::time_point serviceInput(int port, Clock::time_point now, Deferred& deferred);
+    void enqueue(int port, InputItem item, Clock::time_point earliest);
+};
+
+// The one world, created with the delivery thread on first use.
+World& world();
+
+std::string unitName(int unit);
+
+} // namespace sim

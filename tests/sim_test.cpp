@@ -1,0 +1,773 @@
+// Tests of the simulated zembrax HD on its own: the WinMM MIDI functions of
+// the simulator's winmm.dll and its control interface, driven from this
+// process with a hidden window as the notification target, the way the
+// panel uses them.
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim_control.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// One notification as the window saw it, with the buffer contents copied out
+// at that moment (the buffer is reused afterwards).
+struct Notice {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    Bytes data;
+    DWORD flags = 0;
+    std::chrono::steady_clock::time_point at;
+};
+
+std::vector<Notice> notices;
+std::function<void(const Notice&)> onNotice;
+
+LRESULT CALLBACK noticeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case MM_MIM_OPEN:
+    case MM_MIM_CLOSE:
+    case MM_MIM_DATA:
+    case MM_MIM_ERROR:
+    case MM_MIM_LONGDATA:
+    case MM_MIM_LONGERROR:
+    case MM_MOM_OPEN:
+    case MM_MOM_CLOSE:
+    case MM_MOM_DONE: {
+        Notice n{message, wParam, lParam, {}, 0, std::chrono::steady_clock::now()};
+        if (message == MM_MIM_LONGDATA || message == MM_MIM_LONGERROR) {
+            auto* h = reinterpret_cast<MIDIHDR*>(lParam);
+            n.data.assign(h->lpData, h->lpData + h->dwBytesRecorded);
+            n.flags = h->dwFlags;
+        }
+        notices.push_back(n);
+        if (onNotice) onNotice(notices.back());
+        return 0;
+    }
+    default: return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+HWND noticeWindow() {
+    static HWND window = [] {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = noticeProc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "SimTestNotices";
+        RegisterClassA(&wc);
+        return CreateWindowExA(0, "SimTestNotices", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
+                               nullptr);
+    }();
+    return window;
+}
+
+void pump() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageA(&msg);
+}
+
+// Pumps until the condition holds; false after the timeout.
+bool pumpUntil(const std::function<bool()>& done, DWORD timeout = 2000) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        pump();
+        if (done()) return true;
+        if (GetTickCount() - start > timeout) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+}
+
+// Waits for the simulator to be idle and handles what it posted.
+void settle() {
+    ASSERT_EQ(0, simWaitIdle(3000));
+    pump();
+}
+
+std::vector<Notice> noticesOf(UINT message) {
+    std::vector<Notice> v;
+    for (const Notice& n : notices)
+        if (n.message == message) v.push_back(n);
+    return v;
+}
+
+// An open pair of ports with two 512-byte input buffers, as the panel holds them.
+struct Link {
+    HMIDIIN in = nullptr;
+    HMIDIOUT out = nullptr;
+    char data[2][512] = {};
+    MIDIHDR header[2] = {};
+
+    explicit Link(UINT inputDevice = 0, UINT outputDevice = 0, bool start = true) {
+        EXPECT_EQ(MMSYSERR_NOERROR, midiInOpen(&in, inputDevice, reinterpret_cast<DWORD_PTR>(noticeWindow()),
+                                               0, CALLBACK_WINDOW));
+        for (int i = 0; i < 2; ++i) {
+            header[i].lpData = data[i];
+            header[i].dwBufferLength = sizeof data[i];
+            EXPECT_EQ(MMSYSERR_NOERROR, midiInPrepareHeader(in, &header[i], sizeof header[i]));
+        }
+        if (start) {
+            EXPECT_EQ(MMSYSERR_NOERROR, midiInStart(in));
+        }
+        EXPECT_EQ(MMSYSERR_NOERROR, midiOutOpen(&out, outputDevice, 0, 0, CALLBACK_NULL));
+    }
+
+    void queue(int i) { EXPECT_EQ(MMSYSERR_NOERROR, midiInAddBuffer(in, &header[i], sizeof header[i])); }
+
+    MMRESULT send(const Bytes& bytes) {
+        Bytes copy = bytes;
+        MIDIHDR h{};
+        h.lpData = reinterpret_cast<LPSTR>(copy.data());
+        h.dwBufferLength = static_cast<DWORD>(copy.size());
+        MMRESULT r = midiOutPrepareHeader(out, &h, sizeof h);
+        if (r) return r;
+        r = midiOutLongMsg(out, &h, sizeof h);
+        EXPECT_EQ(MMSYSERR_NOERROR, midiOutUnprepareHeader(out, &h, sizeof h));
+        return r;
+    }
+
+    ~Link() {
+        if (in) {
+            midiInReset(in);
+            midiInUnprepareHeader(in, &header[0], sizeof header[0]);
+            midiInUnprepareHeader(in, &header[1], sizeof header[1]);
+            midiInClose(in);
+        }
+        if (out) {
+            midiOutReset(out);
+            midiOutClose(out);
+        }
+        pump();
+    }
+};
+
+// Sends a request and returns the one SysEx reply.
+Bytes ask(Link& link, const Bytes& request) {
+    const size_t before = noticesOf(MM_MIM_LONGDATA).size();
+    link.queue(0);
+    EXPECT_EQ(MMSYSERR_NOERROR, link.send(request));
+    EXPECT_TRUE(pumpUntil([&] { return noticesOf(MM_MIM_LONGDATA).size() > before; }));
+    auto replies = noticesOf(MM_MIM_LONGDATA);
+    return replies.size() > before ? replies[before].data : Bytes{};
+}
+
+Bytes unitFrame(std::initializer_list<uint8_t> commandAndPayload) {
+    Bytes b{0xF0, 0x2C, 0x5A, 0x42};
+    b.insert(b.end(), commandAndPayload);
+    b.push_back(0xF7);
+    return b;
+}
+
+std::string nibbleText(const Bytes& b, size_t first, size_t characters) {
+    std::string s;
+    for (size_t i = 0; i < characters; ++i) {
+        char c = static_cast<char>(b[first + 2 * i] << 4 | b[first + 2 * i + 1]);
+        if (c) s += c;
+    }
+    return s;
+}
+
+class SimTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        simReset();
+        pump();
+        notices.clear();
+        onNotice = nullptr;
+    }
+    void TearDown() override {
+        onNotice = nullptr;
+        simReset();
+    }
+};
+
+TEST_F(SimTest, EnumeratesPortsByName) {
+    MIDIINCAPSA inCaps{};
+    MIDIOUTCAPSA outCaps{};
+    ASSERT_EQ(1u, midiInGetNumDevs());
+    ASSERT_EQ(1u, midiOutGetNumDevs());
+    EXPECT_EQ(MMSYSERR_NOERROR, midiInGetDevCapsA(0, &inCaps, sizeof inCaps));
+    EXPECT_STREQ("ZEM HD MIDI In", inCaps.szPname);
+    EXPECT_EQ(MMSYSERR_NOERROR, midiOutGetDevCapsA(0, &outCaps, sizeof outCaps));
+    EXPECT_STREQ("ZEM HD MIDI Out", outCaps.szPname);
+    EXPECT_EQ(MOD_MIDIPORT, outCaps.wTechnology);
+    EXPECT_EQ(MMSYSERR_BADDEVICEID, midiInGetDevCapsA(1, &inCaps, sizeof inCaps));
+    EXPECT_EQ(MMSYSERR_INVALPARAM, midiOutGetDevCapsA(0, nullptr, sizeof outCaps));
+
+    const char* inputs[] = {"ZEM HD A", "Other In", "ZEM HD B"};
+    const char* outputs[] = {"ZEM HD A", "ZEM HD B"};
+    simSetInputPorts(3, inputs);
+    simSetOutputPorts(2, outputs);
+    EXPECT_EQ(0, simAddUnit(0, 0));
+    EXPECT_EQ(1, simAddUnit(2, 1));
+    EXPECT_EQ(-1, simAddUnit(3, 0));
+    ASSERT_EQ(3u, midiInGetNumDevs());
+    EXPECT_EQ(MMSYSERR_NOERROR, midiInGetDevCapsA(1, &inCaps, sizeof inCaps));
+    EXPECT_STREQ("Other In", inCaps.szPname);
+
+    // A name is cut to the 32 characters of szPname.
+    const char* longName[] = {"ZEM HD with a name much longer than thirty-one characters"};
+    simSetInputPorts(1, longName);
+    EXPECT_EQ(MMSYSERR_NOERROR, midiInGetDevCapsA(0, &inCaps, sizeof inCaps));
+    EXPECT_EQ(31u, std::strlen(inCaps.szPname));
+}
+
+TEST_F(SimTest, OpenAndCloseNotifyTheWindowAndHandlesGoStale) {
+    HMIDIIN in = nullptr, second = nullptr;
+    HWND window = noticeWindow();
+    ASSERT_EQ(MMSYSERR_NOERROR, midiInOpen(&in, 0, reinterpret_cast<DWORD_PTR>(window), 0, CALLBACK_WINDOW));
+    EXPECT_EQ(MMSYSERR_ALLOCATED,
+              midiInOpen(&second, 0, reinterpret_cast<DWORD_PTR>(window), 0, CALLBACK_WINDOW));
+    EXPECT_EQ(nullptr, second);
+    EXPECT_EQ(MMSYSERR_BADDEVICEID, midiInOpen(&second, 1, 0, 0, CALLBACK_NULL));
+    EXPECT_EQ(MMSYSERR_INVALPARAM, midiInOpen(&second, 0, 12345, 0, CALLBACK_WINDOW)); // not a window
+    ASSERT_EQ(MMSYSERR_NOERROR, midiInClose(in));
+    pump();
+    ASSERT_EQ(2u, notices.size());
+    EXPECT_EQ(static_cast<UINT>(MM_MIM_OPEN), notices[0].message);
+    EXPECT_EQ(reinterpret_cast<WPARAM>(in), notices[0].wParam);
+    EXPECT_EQ(static_cast<UINT>(MM_MIM_CLOSE), notices[1].message);
+    EXPECT_EQ(MMSYSERR_INVALHANDLE, midiInClose(in));
+    EXPECT_EQ(MMSYSERR_INVALHANDLE, midiInStart(in));
+
+    // simReset invalidates whatever the panel still holds.
+    HMIDIOUT out = nullptr;
+    ASSERT_EQ(MMSYSERR_NOERROR, midiInOpen(&in, 0, 0, 0, CALLBACK_NULL));
+    ASSERT_EQ(MMSYSERR_NOERROR, midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL));
+    simReset();
+    EXPECT_EQ(MMSYSERR_INVALHANDLE, midiInReset(in));
+    EXPECT_EQ(MMSYSERR_INVALHANDLE, midiOutClose(out));
+    EXPECT_EQ(MMSYSERR_NOERROR, midiInOpen(&in, 0, 0, 0, CALLBACK_NULL));
+    EXPECT_EQ(MMSYSERR_NOERROR, midiInClose(in));
+}
+
+TEST_F(SimTest, HeaderRulesOfInputBuffers) {
+    HMIDIIN in = nullptr;
+    ASSERT_EQ(MMSYSERR_NOERROR,
+              midiInOpen(&in, 0, reinterpret_cast<DWORD_PTR>(noticeWindow()), 0, CALLBACK_WINDOW));
+    char data[2][64];
+    MIDIHDR h[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        h[i].lpData = data[i];
+        h[i].dwBufferLength = sizeof data[i];
+    }
+    EXPECT_EQ(MIDIERR_UNPREPARED, midiInAddBuffer(in, &h[0], sizeof h[0]));
+    EXPECT_EQ(MMSYSERR_INVALPARAM, midiInPrepareHeader(in, &h[0], 8));
+    for (auto& header : h)
+        ASSERT_EQ(MMSYSERR_NOERROR, midiInPrepareHeader(in, &header, sizeof header));
+    EXPECT_EQ(static_cast<DWORD>(MHDR_PREPARED), h[0].dwFlags);
+    for (auto& header : h)
+        ASSERT_EQ(MMSYSERR_NOERROR, midiInAddBuffer(in, &header, sizeof header));
+    EXPECT_EQ(static_cast<DWORD>(MHDR_PREPARED | MHDR_INQUEUE), h[0].dwFlags);
+    EXPECT_EQ(2, simQueuedInputBuffers(0));
+    EXPECT_EQ(MIDIERR_STILLPLAYING, midiInAddBuffer(in, &h[0], sizeof h[0]));
+    EXPECT_EQ(MIDIERR_STILLPLAYING, midiInUnprepareHeader(in, &h[0], sizeof h[0]));
+    EXPECT_EQ(MIDIERR_STILLPLAYING, midiInClose(in));
+
+    // Reset hands every queued buffer back empty and done, in queue order.
+    ASSERT_EQ(MMSYSERR_NOERROR, midiInReset(in));
+    EXPECT_EQ(0, simQueuedInputBuffers(0));
+    for (auto& header : h) {
+        EXPECT_EQ(static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE), header.dwFlags);
+        EXPECT_EQ(0u, header.dwBytesRecorded);
+    }
+    pump();
+    auto returned = noticesOf(MM_MIM_LONGDATA);
+    ASSERT_EQ(2u, returned.size());
+    EXPECT_EQ(reinterpret_cast<LPARAM>(&h[0]), returned[0].lParam);
+    EXPECT_EQ(reinterpret_cast<LPARAM>(&h[1]), returned[1].lParam);
+    EXPECT_TRUE(returned[0].data.empty());
+    for (auto& header : h)
+        EXPECT_EQ(MMSYSERR_NOERROR, midiInUnprepareHeader(in, &header, sizeof header));
+    EXPECT_EQ(MMSYSERR_NOERROR, midiInClose(in));
+}
+
+TEST_F(SimTest, IdentityRoundTripTakesWireTime) {
+    Link link;
+    link.queue(0);
+    const auto sent = std::chrono::steady_clock::now();
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x01})));
+    ASSERT_TRUE(pumpUntil([] { return !noticesOf(MM_MIM_LONGDATA).empty(); }));
+    const Notice reply = noticesOf(MM_MIM_LONGDATA)[0];
+    EXPECT_EQ(reinterpret_cast<WPARAM>(link.in), reply.wParam);
+    EXPECT_EQ(reinterpret_cast<LPARAM>(&link.header[0]), reply.lParam);
+    EXPECT_TRUE(reply.flags & MHDR_DONE);
+    EXPECT_EQ((Bytes{0xF0, 0x2C, 0x5A, 0x42, 0x0A, '1', '2', '3', '4', '0', '3', '0', '1', 0xF7}),
+              reply.data);
+    // 6 bytes out and 14 bytes back at 320 microseconds each.
+    EXPECT_GE(reply.at - sent, std::chrono::microseconds(6400));
+
+    ASSERT_EQ(1u, simReceivedCount(0));
+    uint8_t got[16];
+    EXPECT_EQ(6u, simReceived(0, 0, got, sizeof got));
+    EXPECT_EQ(0x01, got[4]);
+    EXPECT_EQ(0, simProtocolViolations(0));
+
+    const char noFirmware[4] = {0x7F, 0x7F, 0x7F, 0x7F};
+    simSetIdentity(0, "2001", noFirmware, 0x08);
+    EXPECT_EQ((Bytes{0xF0, 0x2C, 0x5A, 0x42, 0x08, '2', '0', '0', '1', 0x7F, 0x7F, 0x7F, 0x7F, 0xF7}),
+              ask(link, unitFrame({0x01})));
+}
+
+TEST_F(SimTest, SettingsReportFollowsParameterCommands) {
+    Link link;
+    Bytes report = ask(link, unitFrame({0x40}));
+    ASSERT_EQ(27u, report.size());
+    EXPECT_EQ(0x41, report[4]);
+    EXPECT_EQ(0x00, report[5]);
+    for (int n = 1; n <= 19; ++n) {
+        EXPECT_GE(report[5 + n], 1) << "parameter " << n;
+        EXPECT_EQ(simGetParameter(0, n), report[5 + n]) << "parameter " << n;
+    }
+    EXPECT_EQ(0x01, report[25]);
+    EXPECT_EQ(0xF7, report[26]);
+
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x44, 2, 5})));  // SD standard B&W 30
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x42, 4, 5})));  // HD rate position 5
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x44, 3, 5})));  // HD group 5: 720p 60
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x42, 25, 1}))); // NTSC black +7.5 IRE
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x42, 24, 1}))); // Black Dolby
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x44, 17, 7}))); // word out 7-8 Pilotton
+    report = ask(link, unitFrame({0x40}));
+    ASSERT_EQ(27u, report.size());
+    EXPECT_EQ(5, report[7]);
+    EXPECT_EQ(5, report[8]);
+    EXPECT_EQ(5, report[9]);
+    EXPECT_EQ(7, report[22]);
+    EXPECT_EQ(0x14, report[5]);
+    EXPECT_EQ(0x14, simGetFlags(0));
+    EXPECT_EQ(0, simProtocolViolations(0));
+
+    // Out of range, unknown parameter, or the wrong command: counted, not applied.
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x44, 2, 6})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x44, 2, 0})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x44, 20, 1})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x44, 4, 1})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x42, 26, 2})));
+    EXPECT_EQ(5, simProtocolViolations(0));
+    EXPECT_EQ(5, simGetParameter(0, 2));
+    EXPECT_EQ(5, simGetParameter(0, 4));
+    EXPECT_EQ(0, simGetParameter(0, 26));
+}
+
+TEST_F(SimTest, ProfileNamesRecallAndStore) {
+    Link link;
+    Bytes name = ask(link, unitFrame({0x50, 0x1E}));
+    ASSERT_EQ(31u, name.size());
+    EXPECT_EQ(0x51, name[4]);
+    EXPECT_EQ(0x1E, name[5]);
+    for (size_t i = 6; i < 30; ++i)
+        EXPECT_LE(name[i], 0x0F);
+    EXPECT_EQ("Profile 2", nibbleText(name, 6, 12));
+
+    // The name goes to the current profile (profile 1 after the factory).
+    Bytes rename{0xF0, 0x2C, 0x5A, 0x42, 0x52};
+    const char text[12] = {'S', 't', 'u', 'd', 'i', 'o', ' ', 'A', 0, 0, 0, 0};
+    for (char c : text) {
+        rename.push_back(static_cast<uint8_t>(c) >> 4);
+        rename.push_back(static_cast<uint8_t>(c) & 0x0F);
+    }
+    rename.push_back(0xF7);
+    ASSERT_EQ(30u, rename.size());
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(rename));
+    EXPECT_EQ("Studio A", nibbleText(ask(link, unitFrame({0x50, 0x0A})), 6, 12));
+    char held[13];
+    ASSERT_EQ(0, simGetProfileName(0, 0, held));
+    EXPECT_STREQ("Studio A", held);
+
+    // Store profile 1 with SD standard PAL 23.98, change it, recall profile 1.
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x44, 2, 4})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x54})));
+    EXPECT_EQ(4, simGetStoredParameter(0, 0, 2));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x44, 2, 1})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x46, 1})));
+    EXPECT_EQ(4, simGetParameter(0, 2));
+
+    // Recall profile 3: factory settings, current profile 2 in the flags.
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x46, 3})));
+    Bytes report = ask(link, unitFrame({0x40}));
+    ASSERT_EQ(27u, report.size());
+    EXPECT_EQ(2, report[5] & 3);
+    EXPECT_EQ(2, report[7]);
+
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x46, 5})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x50, 0x14})));
+    EXPECT_EQ(2, simProtocolViolations(0));
+    EXPECT_EQ(2, simGetFlags(0) & 3);
+}
+
+TEST_F(SimTest, CalibrationLiveStoredAndReports) {
+    Link link;
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x58, 0x79, 0x0F, 0x0B}))); // -5 live
+    EXPECT_EQ(0xFB, simGetCalibration(0, 0x79, 0));
+    EXPECT_EQ(0x00, simGetCalibration(0, 0x79, 1));
+    EXPECT_EQ((Bytes{0xF0, 0x2C, 0x5A, 0x42, 0x57, 0x79, 0x0F, 0x0B, 0xF7}),
+              ask(link, unitFrame({0x56, 0x79})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x5A, 0x79, 0x00, 0x05})));
+    EXPECT_EQ(0x05, simGetCalibration(0, 0x79, 1));
+    EXPECT_EQ(0xFB, simGetCalibration(0, 0x79, 0));
+
+    // Configuration protect is a flag of the settings report.
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x58, 0x50, 0x00, 0x01})));
+    EXPECT_EQ(0x20, simGetFlags(0) & 0x20);
+    EXPECT_EQ(0, simGetCalibration(0, 0x50, 1));
+
+    // Oscillator words: VCXO in bytes 6..9, TCXO in bytes 14..21.
+    simSetOscillatorWords(0, 0x1234, 0x000186A0);
+    Bytes words = ask(link, unitFrame({0x50, 0x40}));
+    ASSERT_EQ(23u, words.size());
+    EXPECT_EQ((Bytes{0x01, 0x02, 0x03, 0x04}), Bytes(words.begin() + 6, words.begin() + 10));
+    EXPECT_EQ((Bytes{0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x0A, 0x00}),
+              Bytes(words.begin() + 14, words.begin() + 22));
+
+    // Varispeed 48000533 mHz, then released.
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x5C, 0x02, 0x0B, 0x0F, 0x01, 0x0E, 0x00, 0x00, 0x05})));
+    uint32_t q = 0;
+    EXPECT_EQ(1, simGetVarispeed(0, &q));
+    EXPECT_EQ(737271813u, q);
+    EXPECT_EQ(0x40, simGetFlags(0) & 0x40);
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x5E})));
+    EXPECT_EQ(0, simGetVarispeed(0, nullptr));
+    EXPECT_EQ(0, simProtocolViolations(0));
+
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x58, 0x79, 0x10, 0x00}))); // not a nibble pair
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x56, 0x50})));             // no such report
+    EXPECT_EQ(2, simProtocolViolations(0));
+    EXPECT_EQ(0xFB, simGetCalibration(0, 0x79, 0));
+}
+
+TEST_F(SimTest, TwoMessagesBackToBackFillTwoQueuedBuffers) {
+    Link link;
+    link.queue(0);
+    link.queue(1);
+    const Bytes first = unitFrame({0x61, 0x02}), second = unitFrame({0x57, 0x48, 0x00, 0x03});
+    Bytes both = first;
+    both.insert(both.end(), second.begin(), second.end());
+    simSendRaw(0, both.data(), both.size());
+    settle();
+    auto got = noticesOf(MM_MIM_LONGDATA);
+    ASSERT_EQ(2u, got.size());
+    EXPECT_EQ(reinterpret_cast<LPARAM>(&link.header[0]), got[0].lParam);
+    EXPECT_EQ(first, got[0].data);
+    EXPECT_EQ(reinterpret_cast<LPARAM>(&link.header[1]), got[1].lParam);
+    EXPECT_EQ(second, got[1].data);
+    EXPECT_EQ(0, simLostMessages(0));
+}
+
+TEST_F(SimTest, LongMessageContinuesInTheNextBuffer) {
+    Link link;
+    link.queue(0);
+    link.queue(1);
+    Bytes big{0xF0, 0x2C, 0x5A, 0x42, 0x77};
+    while (big.size() < 599)
+        big.push_back(static_cast<uint8_t>(big.size() & 0x0F));
+    big.push_back(0xF7);
+    simSendRaw(0, big.data(), big.size());
+    settle();
+    auto got = noticesOf(MM_MIM_LONGDATA);
+    ASSERT_EQ(2u, got.size());
+    ASSERT_EQ(512u, got[0].data.size());
+    ASSERT_EQ(88u, got[1].data.size());
+    EXPECT_EQ(Bytes(big.begin(), big.begin() + 512), got[0].data);
+    EXPECT_EQ(Bytes(big.begin() + 512, big.end()), got[1].data);
+    EXPECT_EQ(0, simLostMessages(0));
+}
+
+TEST_F(SimTest, PanelStyleRequeueReceivesEverything) {
+    // One buffer queued at a time; the other is queued when the first comes
+    // back, as the panel does. Replies back to back still all arrive.
+    Link link;
+    link.queue(0);
+    onNotice = [&](const Notice& n) {
+        if (n.message != MM_MIM_LONGDATA) return;
+        link.queue(n.lParam == reinterpret_cast<LPARAM>(&link.header[0]) ? 1 : 0);
+    };
+    for (uint8_t item : {0x0A, 0x1E, 0x32, 0x68})
+        ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x50, item})));
+    ASSERT_EQ(0, simWaitIdlePumping(3000));
+    onNotice = nullptr;
+    auto got = noticesOf(MM_MIM_LONGDATA);
+    ASSERT_EQ(4u, got.size());
+    EXPECT_EQ("Profile 4", nibbleText(got[3].data, 6, 12));
+    EXPECT_EQ(0, simLostMessages(0));
+}
+
+TEST_F(SimTest, MessageWithoutQueuedBufferIsLostAfterTheGraceTime) {
+    Link link;
+    simSendEvent(0, 0x02);
+    settle();
+    EXPECT_EQ(1, simLostMessages(0));
+    EXPECT_TRUE(noticesOf(MM_MIM_LONGDATA).empty());
+
+    // A buffer queued within the grace time still gets the message.
+    simSendEvent(0, 0x03);
+    Sleep(10);
+    link.queue(0);
+    settle();
+    ASSERT_EQ(1u, noticesOf(MM_MIM_LONGDATA).size());
+    EXPECT_EQ(unitFrame({0x61, 0x03}), noticesOf(MM_MIM_LONGDATA)[0].data);
+    EXPECT_EQ(1, simLostMessages(0));
+}
+
+TEST_F(SimTest, NothingArrivesBeforeStartOrAfterStop) {
+    Link link(0, 0, false);
+    link.queue(0);
+    simSendEvent(0, 0x05);
+    settle();
+    EXPECT_TRUE(noticesOf(MM_MIM_LONGDATA).empty());
+    EXPECT_EQ(1, simLostMessages(0));
+
+    ASSERT_EQ(MMSYSERR_NOERROR, midiInStart(link.in));
+    simSendEvent(0, 0x05);
+    settle();
+    EXPECT_EQ(1u, noticesOf(MM_MIM_LONGDATA).size());
+
+    link.queue(1);
+    ASSERT_EQ(MMSYSERR_NOERROR, midiInStop(link.in));
+    simSendEvent(0, 0x06);
+    settle();
+    EXPECT_EQ(1u, noticesOf(MM_MIM_LONGDATA).size());
+    EXPECT_EQ(1, simQueuedInputBuffers(0)); // Stop keeps empty buffers queued
+    EXPECT_EQ(2, simLostMessages(0));
+}
+
+TEST_F(SimTest, ShortMessagesCorruptionAndStrayBytes) {
+    Link link;
+    link.queue(0);
+    simSendShort(0, 0x000021F1); // MTC quarter frame
+    simCorruptNext(0);
+    simSendEvent(0, 0x02);
+    settle();
+    auto data = noticesOf(MM_MIM_DATA);
+    ASSERT_EQ(1u, data.size());
+    EXPECT_EQ(0x21F1, data[0].lParam);
+    auto broken = noticesOf(MM_MIM_LONGERROR);
+    ASSERT_EQ(1u, broken.size());
+    EXPECT_EQ(unitFrame({0x61, 0x02}), broken[0].data);
+    EXPECT_TRUE(noticesOf(MM_MIM_LONGDATA).empty());
+
+    // A SysEx cut short by a status byte comes back without its 0xF7.
+    link.queue(1);
+    const Bytes cut{0xF0, 0x2C, 0x5A, 0x42, 0x61, 0x90, 0x40, 0x7F};
+    simSendRaw(0, cut.data(), cut.size());
+    settle();
+    ASSERT_EQ(1u, noticesOf(MM_MIM_LONGDATA).size());
+    EXPECT_EQ(Bytes(cut.begin(), cut.begin() + 5), noticesOf(MM_MIM_LONGDATA)[0].data);
+    ASSERT_EQ(2u, noticesOf(MM_MIM_DATA).size());
+    EXPECT_EQ(0x7F4090, noticesOf(MM_MIM_DATA)[1].lParam);
+}
+
+TEST_F(SimTest, InjectedFailuresAndDelayedOutputDone) {
+    HMIDIIN in = nullptr;
+    simFailCall("midiInOpen", MMSYSERR_ALLOCATED, 1, 1);
+    ASSERT_EQ(MMSYSERR_NOERROR, midiInOpen(&in, 0, 0, 0, CALLBACK_NULL));
+    ASSERT_EQ(MMSYSERR_NOERROR, midiInClose(in));
+    EXPECT_EQ(MMSYSERR_ALLOCATED, midiInOpen(&in, 0, 0, 0, CALLBACK_NULL));
+    EXPECT_EQ(nullptr, in);
+    ASSERT_EQ(MMSYSERR_NOERROR, midiInOpen(&in, 0, 0, 0, CALLBACK_NULL));
+    ASSERT_EQ(MMSYSERR_NOERROR, midiInClose(in));
+
+    simFailCall("midiInGetNumDevs", 0, 0, 0);
+    EXPECT_EQ(0u, midiInGetNumDevs());
+    EXPECT_EQ(0u, midiInGetNumDevs());
+    simClearFailures();
+    EXPECT_EQ(1u, midiInGetNumDevs());
+
+    Link link;
+    simFailCall("midiOutLongMsg", MIDIERR_NOTREADY, 0, 0);
+    EXPECT_EQ(MIDIERR_NOTREADY, link.send(unitFrame({0x01})));
+    EXPECT_EQ(MIDIERR_NOTREADY, link.send(unitFrame({0x01})));
+    EXPECT_EQ(0u, simReceivedCount(0));
+    simClearFailures();
+
+    // Header without MHDR_PREPARED.
+    Bytes message = unitFrame({0x40});
+    MIDIHDR h{};
+    h.lpData = reinterpret_cast<LPSTR>(message.data());
+    h.dwBufferLength = static_cast<DWORD>(message.size());
+    EXPECT_EQ(MIDIERR_UNPREPARED, midiOutLongMsg(link.out, &h, sizeof h));
+
+    // The driver keeps the header for the delay; it cannot be unprepared or
+    // the port closed meanwhile.
+    simSetOutputDoneDelay(40);
+    ASSERT_EQ(MMSYSERR_NOERROR, midiOutPrepareHeader(link.out, &h, sizeof h));
+    ASSERT_EQ(MMSYSERR_NOERROR, midiOutLongMsg(link.out, &h, sizeof h));
+    EXPECT_FALSE(h.dwFlags & MHDR_DONE);
+    EXPECT_EQ(MIDIERR_STILLPLAYING, midiOutUnprepareHeader(link.out, &h, sizeof h));
+    EXPECT_EQ(MIDIERR_STILLPLAYING, midiOutClose(link.out));
+    ASSERT_EQ(0, simWaitIdle(2000));
+    EXPECT_TRUE(h.dwFlags & MHDR_DONE);
+    EXPECT_EQ(MMSYSERR_NOERROR, midiOutUnprepareHeader(link.out, &h, sizeof h));
+
+    // midiOutReset hands a pending header back at once.
+    simSetOutputDoneDelay(5000);
+    ASSERT_EQ(MMSYSERR_NOERROR, midiOutPrepareHeader(link.out, &h, sizeof h));
+    ASSERT_EQ(MMSYSERR_NOERROR, midiOutLongMsg(link.out, &h, sizeof h));
+    ASSERT_EQ(MMSYSERR_NOERROR, midiOutReset(link.out));
+    EXPECT_TRUE(h.dwFlags & MHDR_DONE);
+    EXPECT_EQ(MMSYSERR_NOERROR, midiOutUnprepareHeader(link.out, &h, sizeof h));
+    simSetOutputDoneDelay(0);
+}
+
+TEST_F(SimTest, UnpluggedUnitVanishesAndItsHandlesStayDead) {
+    auto link = std::make_unique<Link>();
+    link->queue(0);
+    simUnplug(0);
+    EXPECT_EQ(MMSYSERR_NODRIVER, midiInStart(link->in));
+    EXPECT_EQ(0u, midiInGetNumDevs());
+    EXPECT_EQ(0u, midiOutGetNumDevs());
+    EXPECT_EQ(MMSYSERR_NOERROR, link->send(unitFrame({0x01})));
+    EXPECT_EQ(0u, simReceivedCount(0));
+    simSendEvent(0, 0x02);
+    settle();
+    EXPECT_TRUE(noticesOf(MM_MIM_LONGDATA).empty());
+
+    simReplug(0);
+    EXPECT_EQ(1u, midiInGetNumDevs());
+    EXPECT_EQ(MMSYSERR_NODRIVER, midiInStart(link->in));
+    link.reset(); // resetting and closing a dead handle work
+    ASSERT_EQ(1u, noticesOf(MM_MIM_LONGDATA).size());
+    EXPECT_TRUE(noticesOf(MM_MIM_LONGDATA)[0].data.empty());
+    EXPECT_EQ(1u, noticesOf(MM_MIM_CLOSE).size());
+
+    Link fresh;
+    EXPECT_EQ(MMSYSERR_NOERROR, midiInStart(fresh.in));
+    EXPECT_EQ(14u, ask(fresh, unitFrame({0x01})).size());
+}
+
+TEST_F(SimTest, ProtocolViolationsAndUnknownCommandsAreCounted) {
+    Link link;
+    const std::vector<Bytes> violations = {
+        {0xF0, 0x2C, 0x5A, 0x42, 0x40, 0x00, 0xF7},                         // 0x40 with a payload
+        {0xF0, 0x2C, 0x5A, 0x42, 0x01},                                     // no 0xF7
+        {0xF0, 0x2C, 0x5A, 0x42, 0x44, 0x82, 0x01, 0xF7},                   // byte above 0x7F
+        {0xF0, 0x2C, 0x5A, 0x43, 0x01, 0xF7},                               // wrong product tag
+        {0xF0, 0x2C, 0x5A, 0x42, 0x22, 0x45, 0x45, 0xF7},                   // erase without "ER"
+        {0xF0, 0x2C, 0x5A, 0x42, 0x60, 0x02, 0xF7},                         // link flag 2
+        {0xF0, 0x7F, 0x7F, 0x06, 0x44, 0x06, 0x01, 0x18, 0, 0, 0, 0, 0xF7}, // hour 24
+    };
+    for (const Bytes& m : violations)
+        ASSERT_EQ(MMSYSERR_NOERROR, link.send(m));
+    EXPECT_EQ(static_cast<int>(violations.size()), simProtocolViolations(0));
+    EXPECT_EQ(0, simUnknownCommands(0));
+    EXPECT_EQ(violations.size(), simReceivedCount(0));
+
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x33})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send({0xF0, 0x41, 0x10, 0x42, 0xF7}));
+    ASSERT_EQ(MMSYSERR_NOERROR, midiOutShortMsg(link.out, 0x00403C90));
+    EXPECT_EQ(3, simUnknownCommands(0));
+
+    // Commands whose behaviour is only recorded are neither.
+    for (const Bytes& m :
+         {unitFrame({0x0B}), unitFrame({0x20}), unitFrame({0x22, 0x45, 0x52}), unitFrame({0x3E, 0x03}),
+          unitFrame({0x60, 0x01}), Bytes{0xF0, 0x7F, 0x7F, 0x06, 0x4A, 0x01, 0x02, 0xF7},
+          Bytes{0xF0, 0x7F, 0x7F, 0x06, 0x44, 0x06, 0x01, 0x21, 0x02, 0x03, 0x00, 0x00, 0xF7},
+          Bytes{0xF0, 0x7F, 0x7F, 0x06, 0x02, 0xF7}, Bytes{0xF0, 0x7F, 0x7F, 0x06, 0x01, 0xF7}})
+        ASSERT_EQ(MMSYSERR_NOERROR, link.send(m));
+    EXPECT_EQ(static_cast<int>(violations.size()), simProtocolViolations(0));
+    EXPECT_EQ(3, simUnknownCommands(0));
+    EXPECT_EQ(1, simCommandCount(0, 0x0B));
+    EXPECT_EQ(1, simCommandCount(0, 0x22));
+    EXPECT_EQ(3, simGetPlayMode(0));
+    EXPECT_EQ(1, simGetLinkFlag(0));
+    EXPECT_EQ(1, simMmcCommandCount(0, 0x44));
+    EXPECT_EQ(1, simMmcCommandCount(0, 0x4A));
+}
+
+TEST_F(SimTest, MmcReadAnswersWithTheMode) {
+    Link link;
+    const Bytes read{0xF0, 0x7F, 0x7F, 0x06, 0x42, 0x02, 0x46, 0x01, 0xF7};
+    EXPECT_EQ((Bytes{0xF0, 0x7F, 0x00, 0x07, 0x46, 0x01, 0x0A, 0xF7}), ask(link, read));
+    simSetMmcMode(0, 0x10);
+    EXPECT_EQ((Bytes{0xF0, 0x7F, 0x00, 0x07, 0x46, 0x01, 0x10, 0xF7}), ask(link, read));
+}
+
+TEST_F(SimTest, FrontPanelChangesReportEvents) {
+    Link link;
+    link.queue(0);
+    ASSERT_EQ(0, simFrontPanelSet(0, 1, 3));
+    settle();
+    ASSERT_EQ(1u, noticesOf(MM_MIM_LONGDATA).size());
+    EXPECT_EQ(unitFrame({0x61, 0x07}), noticesOf(MM_MIM_LONGDATA)[0].data);
+    EXPECT_EQ(3, simGetParameter(0, 1));
+    EXPECT_EQ(-1, simFrontPanelSet(0, 1, 9));
+
+    link.queue(1);
+    ASSERT_EQ(0, simFrontPanelSaveProfile(0));
+    settle();
+    EXPECT_EQ(unitFrame({0x61, 0x08}), noticesOf(MM_MIM_LONGDATA)[1].data);
+    EXPECT_EQ(3, simGetStoredParameter(0, 0, 1));
+
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x58, 0x50, 0x00, 0x01})));
+    EXPECT_EQ(-2, simFrontPanelSet(0, 1, 2));
+    EXPECT_EQ(3, simGetParameter(0, 1));
+}
+
+TEST_F(SimTest, ErrorTextsForEveryCode) {
+    char text[MAXERRORLENGTH];
+    for (MMRESULT code = 0; code <= MMSYSERR_LASTERROR; ++code) {
+        ASSERT_EQ(MMSYSERR_NOERROR, midiInGetErrorTextA(code, text, sizeof text)) << code;
+        EXPECT_GT(std::strlen(text), 10u) << code;
+    }
+    for (MMRESULT code = MIDIERR_BASE; code <= MIDIERR_LASTERROR; ++code) {
+        ASSERT_EQ(MMSYSERR_NOERROR, midiOutGetErrorTextA(code, text, sizeof text)) << code;
+        EXPECT_GT(std::strlen(text), 10u) << code;
+    }
+    EXPECT_EQ(MMSYSERR_BADERRNUM, midiInGetErrorTextA(1000, text, sizeof text));
+    EXPECT_EQ(MMSYSERR_BADERRNUM, midiOutGetErrorTextA(MIDIERR_LASTERROR + 1, text, sizeof text));
+    char small[16];
+    ASSERT_EQ(MMSYSERR_NOERROR, midiOutGetErrorTextA(MIDIERR_STILLPLAYING, small, sizeof small));
+    EXPECT_EQ(15u, std::strlen(small));
+}
+
+TEST_F(SimTest, ConfigurationTextBuildsTheWorld) {
+    ASSERT_EQ(0, simConfigure("units=2;serial=1234,2001;firmware=0301,7F7F7F7F;kind=0A,08;"
+                              "inputs=ZEM HD A|Other In|ZEM HD B;outputs=ZEM HD A|ZEM HD B"));
+    ASSERT_EQ(3u, midiInGetNumDevs());
+    ASSERT_EQ(2u, midiOutGetNumDevs());
+    Link second(2, 1);
+    EXPECT_EQ((Bytes{0xF0, 0x2C, 0x5A, 0x42, 0x08, '2', '0', '0', '1', 0x7F, 0x7F, 0x7F, 0x7F, 0xF7}),
+              ask(second, unitFrame({0x01})));
+    EXPECT_EQ(1u, simReceivedCount(1));
+    EXPECT_EQ(0u, simReceivedCount(0));
+
+    EXPECT_EQ(-1, simConfigure("units=2;serial=12345"));
+    EXPECT_EQ(1u, midiInGetNumDevs()); // back to the default world
+    EXPECT_EQ(-1, simConfigure("colour=blue"));
+}
+
+TEST_F(SimTest, WireLogHasBothDirections) {
+    char dir[MAX_PATH], path[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    GetTempFileNameA(dir, "zwl", 0, path);
+    simSetWireLogFile(path);
+    {
+        Link link;
+        ask(link, unitFrame({0x01}));
+        link.send(unitFrame({0x33}));
+    }
+    simSetWireLogFile(nullptr);
+    std::ifstream file(path);
+    std::stringstream all;
+    all << file.rdbuf();
+    const std::string log = all.str();
+    EXPECT_NE(std::string::npos, log.find("panel -> unit 0: F0 2C 5A 42 01 F7"));
+    EXPECT_NE(std::string::npos, log.find("unit 0 -> panel: F0 2C 5A 42 0A 31 32 33 34 30 33 30 31 F7"));
+    EXPECT_NE(std::string::npos, log.find("unknown: command 0x33"));
+    DeleteFileA(path);
+}
+
+} // namespace

@@ -1,0 +1,345 @@
+// Time code: MTC quarter frames and full frames to the display, the check
+// against the PC clock, the watchdog, MMC transport, and the jams to the PC
+// clock with their triggers.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "app/panel.h"
+#include "app/resources/resource.h"
+#include "harness.h"
+#include "sim/sim_control.h"
+
+namespace {
+
+const Bytes kMmcRead = {0xF0, 0x7F, 0x7F, 0x06, 0x42, 0x02, 0x46, 0x01, 0xF7};
+const Bytes kMmcPlay = {0xF0, 0x7F, 0x7F, 0x06, 0x02, 0xF7};
+const Bytes kMmcStop = {0xF0, 0x7F, 0x7F, 0x06, 0x01, 0xF7};
+
+Bytes locate(uint8_t hours, uint8_t minutes, uint8_t seconds) {
+    return {0xF0, 0x7F, 0x7F, 0x06, 0x44, 0x06, 0x01, hours, minutes, seconds, 0x00, 0x00, 0xF7};
+}
+Bytes playMode(uint8_t mode) {
+    return {0xF0, 0x2C, 0x5A, 0x42, 0x3E, mode, 0xF7};
+}
+
+class TimeCode : public ::testing::Test {
+  protected:
+    void SetUp() override { window = openPanel(); }
+    void TearDown() override { closePanel(window); }
+
+    void connected() {
+        connectAndIdentify(window);
+        runRequestSequence(window);
+        clearSent();
+    }
+    // One quarter-frame message as the MIDI input delivers it.
+    void piece(int number, int value) {
+        SendMessageA(window, MM_MIM_DATA, 0, 0xF1 | ((number << 4 | value) << 8));
+    }
+    // The eight pieces of one cycle: frames, seconds, minutes, hours with rate code.
+    void cycle(int h, int m, int s, int f, int rate) {
+        piece(0, f & 0xF);
+        piece(1, f >> 4);
+        piece(2, s & 0xF);
+        piece(3, s >> 4);
+        piece(4, m & 0xF);
+        piece(5, m >> 4);
+        piece(6, h & 0xF);
+        piece(7, (h >> 4) | (rate << 1));
+    }
+    // Registers at h:m:s from an earlier cycle, then pieces 0 and 1 of frame f at the given PC time.
+    std::string check(int h, int m, int s, int f, WORD pcH, WORD pcM, WORD pcS, WORD pcMs) {
+        cycle(h, m, s, 5, 1);
+        setClock(2026, 3, 7, pcH, pcM, pcS, pcMs);
+        piece(0, f & 0xF);
+        piece(1, f >> 4);
+        return controlText(window, IDC_MTC_ERROR);
+    }
+    void receive(const Bytes& message) {
+        simSendRaw(0, message.data(), message.size());
+        deliver();
+    }
+    HWND window = nullptr;
+};
+
+TEST_F(TimeCode, QuarterFramesShowTimeAndRateLabel) {
+    struct {
+        int rate;
+        bool pullDown, reader;
+        const char* label;
+    } cases[] = {
+        {0, false, false, "24 fps"},  {1, false, false, "25 fps"},   {2, false, false, "29.97 DF"},
+        {3, false, false, "30 fps"},  {0, true, false, "23.98 fps"}, {3, true, false, "29.97 fps"},
+        {2, true, false, "29.97 DF"}, {0, false, true, "fo 24"},     {1, true, true, "fo 25"},
+        {2, false, true, "fo DF"},    {3, true, true, "fo 30"},
+    };
+    for (auto c : cases) {
+        panel.pullDown = c.pullDown;
+        panel.ltcReaderMode = c.reader;
+        cycle(19, 42, 7, 23, c.rate);
+        EXPECT_EQ(controlText(window, IDC_MTC_DISPLAY), std::string("19:42:07:23 ") + c.label);
+    }
+    piece(6, 3);
+    piece(7, 5); // rate code 2, hour bit 4
+    EXPECT_EQ(controlText(window, IDC_MTC_DISPLAY).substr(0, 3), "19:");
+}
+
+TEST_F(TimeCode, ClockCheckOutcomes) {
+    EXPECT_EQ(check(11, 59, 59, 0, 12, 0, 0, 20), "MTC frame 00\nerror - 020 ms"); // across the minute
+    EXPECT_EQ(check(10, 20, 30, 0, 10, 20, 30, 980), "MTC frame 00\nerror + 020 ms");
+    EXPECT_EQ(check(10, 20, 30, 0, 10, 20, 30, 0), "MTC frame 00\nerror + 1000 ms"); // four digits
+    EXPECT_EQ(check(10, 20, 30, 0, 10, 21, 31, 100), "MTC frame 00\nerror > 1 second");
+    EXPECT_EQ(check(10, 20, 30, 0, 10, 21, 1, 100), "MTC frame 00\nerror > 1 second"); // d = -29
+    EXPECT_EQ(check(10, 20, 0, 0, 10, 25, 1, 50), "MTC frame 00\nerror - 050 ms"); // S = 1: no minute test
+    EXPECT_EQ(check(10, 20, 30, 0, 10, 21, 30, 500), "MTC frame 00\nerror > 1 second"); // d = 0, other minute
+}
+
+TEST_F(TimeCode, FrameOneChecksShowOnlyAfterAnotherFrameOneCheck) {
+    EXPECT_EQ(check(10, 0, 1, 0, 10, 0, 2, 10), "MTC frame 00\nerror - 010 ms");
+    check(10, 0, 2, 1, 10, 0, 3, 30); // 25 fps: the next second begins on frame 1
+    EXPECT_EQ(controlText(window, IDC_MTC_ERROR), "MTC frame 00\nerror - 010 ms");
+    check(10, 0, 3, 0, 10, 0, 4, 40);
+    EXPECT_EQ(controlText(window, IDC_MTC_ERROR), "MTC frame 00\nerror - 040 ms");
+    // A source whose cycles always start on odd frames: shown from the second check on.
+    check(10, 0, 4, 1, 10, 0, 5, 50);
+    EXPECT_EQ(controlText(window, IDC_MTC_ERROR), "MTC frame 00\nerror - 040 ms");
+    check(10, 0, 5, 1, 10, 0, 6, 60);
+    EXPECT_EQ(controlText(window, IDC_MTC_ERROR), "MTC frame 01\nerror - 060 ms");
+}
+
+TEST_F(TimeCode, FourFailedChecksPostOneJamOnlyWithAutoJam) {
+    connected();
+    SendDlgItemMessageA(window, IDC_AUTO_JAM, BM_SETCHECK, BST_CHECKED, 0);
+    for (int i = 0; i < 3; ++i)
+        check(10, 0, 0, 0, 11, 0, 0, 0);
+    EXPECT_EQ(panel.mtcErrorCount, 3);
+    MSG msg;
+    EXPECT_FALSE(PeekMessageA(&msg, window, WM_COMMAND, WM_COMMAND, PM_NOREMOVE));
+    check(10, 0, 0, 0, 11, 0, 0, 0);
+    int posted = 0;
+    while (PeekMessageA(&msg, window, WM_COMMAND, WM_COMMAND, PM_REMOVE))
+        if (LOWORD(msg.wParam) == IDC_JAM_SYSTEM_TIME && msg.lParam == 1) ++posted;
+    EXPECT_EQ(posted, 1);
+
+    SendDlgItemMessageA(window, IDC_AUTO_JAM, BM_SETCHECK, BST_UNCHECKED, 0);
+    for (int i = 0; i < 6; ++i)
+        check(10, 0, 0, 0, 11, 0, 0, 0);
+    EXPECT_EQ(panel.mtcErrorCount, 4);
+    EXPECT_FALSE(PeekMessageA(&msg, window, WM_COMMAND, WM_COMMAND, PM_NOREMOVE));
+}
+
+TEST_F(TimeCode, FullFrames) {
+    connected();
+    receive({0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x21, 0x0A, 0x0B, 0x0C, 0xF7});
+    EXPECT_EQ(controlText(window, IDC_MTC_DISPLAY), "01:10:11:12 fo 25");
+    panel.rateTextRequest = true;
+    receive({0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x21, 0x0A, 0x0B, 0x0C, 0xF7});
+    EXPECT_EQ(controlText(window, IDC_MTC_DISPLAY), "01:10:11:12 25 fps");
+    EXPECT_FALSE(panel.rateTextRequest);
+    panel.rateTextRequest = true;
+    panel.pullDown = true;
+    receive({0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x62, 0x00, 0x00, 0x00, 0xF7});
+    EXPECT_EQ(controlText(window, IDC_MTC_DISPLAY), "02:00:00:00 29.97 fps");
+    EXPECT_FALSE(panel.pullDown);
+    receive({0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x21, 0x0A, 0x0B, 0xF7}); // 9 bytes: ignored
+    EXPECT_EQ(controlText(window, IDC_MTC_DISPLAY), "02:00:00:00 29.97 fps");
+}
+
+TEST_F(TimeCode, WatchdogNoticesAbsentMtcAndAsksForTheModeWhenItReturns) {
+    connected();
+    cycle(1, 2, 3, 4, 1);
+    SetDlgItemTextA(window, IDC_MTC_ERROR, "");
+    for (int i = 0; i < 4; ++i)
+        tick(window, kTimerMtcWatchdog);
+    EXPECT_EQ(controlText(window, IDC_MTC_ERROR), "");
+    panel.pullDown = panel.ltcReaderMode = true;
+    tick(window, kTimerMtcWatchdog);
+    EXPECT_EQ(controlText(window, IDC_MTC_ERROR), "no MTC present");
+    EXPECT_EQ(controlText(window, IDC_MTC_MODE), " ");
+    EXPECT_FALSE(panel.pullDown);
+    EXPECT_FALSE(panel.ltcReaderMode);
+    EXPECT_TRUE(sent().empty());
+    cycle(1, 2, 3, 6, 1);
+    cycle(1, 2, 3, 8, 1);
+    EXPECT_EQ(sent(), std::vector<Bytes>{kMmcRead}); // once
+    EXPECT_EQ(panel.mtcWatchdog, 0);
+}
+
+TEST_F(TimeCode, LocateBytesForEveryRate) {
+    connected();
+    SetDlgItemTextA(window, IDC_LOCATE_HOURS, "10");
+    SetDlgItemTextA(window, IDC_LOCATE_MINUTES, "20");
+    SetDlgItemTextA(window, IDC_LOCATE_SECONDS, "30");
+    const struct {
+        int index;
+        uint8_t hours;
+        bool pullDown;
+    } rates[] = {
+        {0, 0x0A, false}, {1, 0x2A, false}, {2, 0x4A, false},
+        {3, 0x6A, false}, {4, 0x0A, true},  {5, 0x6A, true},
+    };
+    for (auto r : rates) {
+        SCOPED_TRACE(r.index);
+        panel.pullDown = false;
+        SendDlgItemMessageA(window, IDC_LOCATE_RATE, LB_SETCURSEL, r.index, 0);
+        command(window, IDC_LOCATE_RATE, LBN_SELCHANGE);
+        clearSent();
+        command(window, IDC_MMC_LOCATE, BN_CLICKED);
+        EXPECT_EQ(sent(), std::vector<Bytes>{locate(r.hours, 20, 30)});
+        EXPECT_EQ(panel.pullDown, r.pullDown);
+        EXPECT_TRUE(panel.rateTextRequest);
+    }
+    SetDlgItemTextA(window, IDC_LOCATE_HOURS, "40");
+    SendDlgItemMessageA(window, IDC_LOCATE_RATE, LB_SETCURSEL, 0, 0);
+    command(window, IDC_LOCATE_RATE, LBN_SELCHANGE);
+    clearSent();
+    command(window, IDC_MMC_LOCATE, BN_CLICKED);
+    EXPECT_EQ(sent(), std::vector<Bytes>{locate(8, 20, 30)}); // 40 AND 0x1F
+    SendDlgItemMessageA(window, IDC_LOCATE_RATE, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+    command(window, IDC_LOCATE_RATE, LBN_SELCHANGE);
+    EXPECT_EQ(panel.locateRateIndex, 0); // no selection: unchanged
+}
+
+TEST_F(TimeCode, PlayStopAndModeResponse) {
+    connected();
+    command(window, IDC_MMC_PLAY, BN_CLICKED);
+    EXPECT_EQ(sent(), (std::vector<Bytes>{playMode(2), kMmcPlay}));
+    clearSent();
+    panel.locateRateIndex = 4;
+    command(window, IDC_MMC_PLAY, BN_CLICKED);
+    EXPECT_EQ(sent(), (std::vector<Bytes>{playMode(3), kMmcPlay}));
+    clearSent();
+    panel.mtcWatchdog = 5;
+    panel.rateTextRequest = false;
+    command(window, IDC_MMC_STOP, BN_CLICKED);
+    EXPECT_EQ(sent(), std::vector<Bytes>{kMmcStop});
+    EXPECT_FALSE(panel.rateTextRequest);
+    panel.mtcWatchdog = 0;
+    command(window, IDC_MMC_STOP, BN_CLICKED);
+    EXPECT_TRUE(panel.rateTextRequest);
+
+    clearSent();
+    command(window, IDC_JAM_LTC, BN_CLICKED);
+    EXPECT_EQ(sent(), (std::vector<Bytes>{{0xF0, 0x7F, 0x7F, 0x06, 0x4A, 0x01, 0x02, 0xF7}}));
+    size_t before = logLines(window).size();
+    receive({0xF0, 0x7F, 0x00, 0x07, 0x46, 0x01, 0x1A, 0xF7});
+    EXPECT_EQ(controlText(window, IDC_MTC_MODE), "MMC controlled\nMTC and LTC Generator");
+    EXPECT_TRUE(panel.pullDown);
+    EXPECT_EQ(logLines(window).size(), before + 1);
+    EXPECT_EQ(logLines(window).back(), "2026.03.07 09:05:02 Jam Sync to LTC Reader");
+    receive({0xF0, 0x7F, 0x00, 0x07, 0x46, 0x01, 0x00, 0xF7});
+    EXPECT_EQ(controlText(window, IDC_MTC_MODE), "LTC Reader to\nMTC conversion");
+    EXPECT_TRUE(panel.ltcReaderMode);
+    EXPECT_FALSE(panel.pullDown);
+    command(window, IDC_JAM_SYSTEM_TIME, BN_CLICKED); // refused in LTC reader mode
+    EXPECT_EQ(panel.jamState, 0);
+    receive({0xF0, 0x7F, 0x00, 0x07, 0x46, 0x01, 0x15, 0xF7}); // other mode: only the pull-down bit
+    EXPECT_TRUE(panel.ltcReaderMode);
+    EXPECT_TRUE(panel.pullDown);
+    receive({0xF0, 0x7F, 0x00, 0x07, 0x46, 0x01, 0xF7}); // 7 bytes: ignored
+    EXPECT_TRUE(panel.pullDown);
+}
+
+TEST_F(TimeCode, ClockTickPeriodsAndRounding) {
+    setClock(2026, 3, 7, 12, 34, 56, 700);
+    tick(window, kTimerClock);
+    EXPECT_EQ(controlText(window, IDC_CLOCK_DISPLAY), "12:34:57");
+    setClock(2026, 3, 7, 12, 34, 56, 300);
+    tick(window, kTimerClock);
+    EXPECT_EQ(controlText(window, IDC_CLOCK_DISPLAY), "12:34:56");
+    setClock(2026, 3, 7, 23, 59, 59, 600);
+    tick(window, kTimerClock);
+    EXPECT_EQ(controlText(window, IDC_CLOCK_DISPLAY), "00:00:00");
+}
+
+class Jam : public TimeCode {
+  protected:
+    void SetUp() override {
+        TimeCode::SetUp();
+        connected();
+    }
+    void selectHd(int index) { SendDlgItemMessageA(window, IDC_HD_STANDARD, LB_SETCURSEL, index, 0); }
+};
+
+TEST_F(Jam, ToThePcClock) {
+    selectHd(2); // 1080i 50
+    setClock(2026, 3, 7, 10, 0, 0, 500);
+    command(window, IDC_JAM_SYSTEM_TIME, BN_CLICKED);
+    EXPECT_EQ(panel.jamState, 1);
+    setClock(2026, 3, 7, 10, 0, 1, 80);
+    tick(window, kTimerClock);
+    EXPECT_EQ(controlText(window, IDC_CLOCK_DISPLAY), "10:00:01");
+    EXPECT_EQ(sent(), std::vector<Bytes>{locate(0x2A, 0, 2)});
+    EXPECT_EQ(panel.jamState, 2);
+    setClock(2026, 3, 7, 10, 0, 1, 980);
+    tick(window, kTimerClock);
+    EXPECT_EQ(controlText(window, IDC_CLOCK_DISPLAY), "10:00:02");
+    EXPECT_EQ(sent(), (std::vector<Bytes>{locate(0x2A, 0, 2), playMode(2), kMmcPlay}));
+    EXPECT_EQ(logLines(window).back(), "2026.03.07 10:00:01 Jam Sync to Systemtime");
+    EXPECT_EQ(panel.jamState, 3);
+}
+
+TEST_F(Jam, AcrossMidnight) {
+    selectHd(4); // 1080i 60
+    command(window, IDC_JAM_SYSTEM_TIME, BN_CLICKED);
+    setClock(2026, 3, 7, 23, 59, 58, 900);
+    tick(window, kTimerClock);
+    EXPECT_EQ(controlText(window, IDC_CLOCK_DISPLAY), "23:59:59");
+    EXPECT_EQ(sent(), std::vector<Bytes>{locate(0x60, 0, 0)});
+}
+
+TEST_F(Jam, AbandonedWithoutATimeCodeRate) {
+    for (int index : {5, -1}) { // 1080p 23.98, and no selection at all
+        selectHd(index);
+        command(window, IDC_JAM_SYSTEM_TIME, BN_CLICKED);
+        tick(window, kTimerClock);
+        EXPECT_TRUE(sent().empty());
+        EXPECT_EQ(panel.jamState, 0);
+    }
+}
+
+TEST_F(Jam, DailyTriggerOnceAtItsTime) {
+    selectHd(2);
+    SendDlgItemMessageA(window, IDC_DAILY_JAM, BM_SETCHECK, BST_CHECKED, 0);
+    auto requests = [&] {
+        int n = 0;
+        MSG msg;
+        while (PeekMessageA(&msg, window, WM_COMMAND, WM_COMMAND, PM_REMOVE))
+            if (LOWORD(msg.wParam) == IDC_JAM_SYSTEM_TIME) ++n;
+        return n;
+    };
+    setClock(2026, 3, 7, 2, 59, 59, 100);
+    SendMessageA(window, WM_TIMER, kTimerClock, 0);
+    EXPECT_EQ(requests(), 0);
+    setClock(2026, 3, 7, 3, 0, 0, 80);
+    SendMessageA(window, WM_TIMER, kTimerClock, 0);
+    EXPECT_EQ(requests(), 1);
+    setClock(2026, 3, 7, 3, 0, 1, 80);
+    SendMessageA(window, WM_TIMER, kTimerClock, 0);
+    EXPECT_EQ(requests(), 0);
+
+    setClock(2026, 3, 7, 3, 0, 0, 80);
+    panel.updateState = 6;
+    SendMessageA(window, WM_TIMER, kTimerClock, 0);
+    EXPECT_EQ(requests(), 0);
+    panel.updateState = 0;
+    panel.ltcReaderMode = true;
+    SendMessageA(window, WM_TIMER, kTimerClock, 0);
+    EXPECT_EQ(requests(), 0);
+    panel.ltcReaderMode = false;
+}
+
+TEST_F(Jam, AbsentMtcRequestsWithAutoJam) {
+    SendDlgItemMessageA(window, IDC_AUTO_JAM, BM_SETCHECK, BST_CHECKED, 0);
+    panel.mtcWatchdog = 5;
+    SendMessageA(window, WM_TIMER, kTimerClock, 0);
+    MSG msg;
+    EXPECT_TRUE(PeekMessageA(&msg, window, WM_COMMAND, WM_COMMAND, PM_REMOVE));
+    EXPECT_EQ(LOWORD(msg.wParam), IDC_JAM_SYSTEM_TIME);
+}
+
+} // namespace
