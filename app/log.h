@@ -10,7 +10,11 @@ void appendLog(const char* text);
 
 // Formats "%d.%02d.%02d %02d:%02d:%02d " with the local time, then the message
 // with its values, into the shared text buffer, and appends it.
+#if defined(__GNUC__)
 void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+#else
+void logLine(const char* format, ...);
+#endif
 
 // Most bytes one dump line holds: 3 + 4 * 62 + 2 characters fit the 256 of a line.
 constexpr std::size_t kDumpBytesPerLine = 62;

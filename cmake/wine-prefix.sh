@@ -1,5 +1,11 @@
-# Sourced by the Wine scripts: creates the Wine prefix on first use and sets
-# what unattended runs need. Expects WINE, WINEPREFIX and DISPLAY to be set.
+# Sourced by the Wine scripts (cmake/wine-run.sh, tools/wine-session.sh).
+#
+# wine_find: sets WINE and WINESERVER.
+# wine_start_display: without a DISPLAY, starts a private Xvfb on a free
+#   display, sets DISPLAY and xvfb_pid (empty when a display was found).
+# wine_stop_display: stops that Xvfb again.
+# wine_prefix_setup: creates the Wine prefix on first use and sets what
+#   unattended runs need. Expects WINE, WINEPREFIX and DISPLAY to be set.
 #   ShowCrashDialog=0: a crashing program ends instead of waiting on a dialog.
 #   Managed=N (tests only, ZEMBRAX_UNMANAGED=1): without a window manager the
 #   X11 driver otherwise waits 2 s for every window it hides.
@@ -13,4 +19,28 @@ wine_prefix_setup() {
         "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
     fi
     touch "$marker"
+}
+
+wine_find() {
+    WINE=${WINE:-/usr/lib/wine/wine64}
+    [ -x "$WINE" ] || WINE=$(command -v wine64 || command -v wine)
+    WINESERVER=$(dirname "$WINE")/wineserver
+    [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver)
+}
+
+wine_start_display() {
+    xvfb_pid=
+    [ -n "${DISPLAY:-}" ] && return 0
+    local n=90
+    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
+    export DISPLAY=":$n"
+}
+
+wine_stop_display() {
+    [ -n "${xvfb_pid:-}" ] || return 0
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
 }

@@ -25,25 +25,15 @@ find_build_dir() {
     echo "${TMPDIR:-/tmp}"
 }
 
-WINE=${WINE:-/usr/lib/wine/wine64}
-[ -x "$WINE" ] || WINE=$(command -v wine64 || command -v wine)
+. "$(dirname "$0")/wine-prefix.sh"
+wine_find
 
 export WINEPREFIX=${WINEPREFIX:-$(find_build_dir "$program")/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winmm=n,b"
 export WINEARCH=win64
 
-xvfb_pid=
-if [ -z "${DISPLAY:-}" ]; then
-    n=90
-    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
-    export DISPLAY=":$n"
-fi
-
-. "$(dirname "$0")/wine-prefix.sh"
+wine_start_display
 wine_prefix_setup
 
 "$WINE" "$@"
@@ -51,8 +41,7 @@ rc=$?
 
 if [ -n "$xvfb_pid" ]; then
     # The wineserver of this run draws on our display: end it before the display.
-    "$(dirname "$WINE")/wineserver" -k 2>/dev/null || wineserver -k 2>/dev/null
-    kill "$xvfb_pid" 2>/dev/null
-    wait "$xvfb_pid" 2>/dev/null
+    "$WINESERVER" -k 2>/dev/null
+    wine_stop_display
 fi
 exit $rc

@@ -14,7 +14,13 @@ struct Locked {
     std::unique_lock<std::mutex> lock;
     Locked() : w(world()), lock(w.mutex) {}
     bool valid(int unit) const { return unit >= 0 && unit < static_cast<int>(w.units.size()); }
+    Moment now() const { return Moment{w.clockNow(), w.wallNow()}; }
 };
+
+template <typename T>
+void put(T* out, T value) {
+    if (out) *out = value;
+}
 
 void setPorts(std::vector<std::string>& names, int count, const char* const* list) {
     names.clear();
@@ -94,20 +100,7 @@ void simSetIdentity(int unit, const char* serialDigits, const char firmware[4], 
 
 void simUnplug(int unit) {
     Locked l;
-    if (!l.valid(unit)) return;
-    Unit& u = l.w.units[unit];
-    u.plugged = false;
-    for (auto& [id, h] : l.w.inputHandles)
-        if (h.port == u.inputPort) h.dead = true;
-    for (auto& [id, h] : l.w.outputHandles)
-        if (h.port == u.outputPort) h.dead = true;
-    if (u.inputPort >= 0) {
-        auto& wire = l.w.inputs[u.inputPort].wire;
-        for (auto it = wire.begin(); it != wire.end();)
-            it = it->unit == unit ? wire.erase(it) : std::next(it);
-    }
-    l.w.logLine(unitName(unit) + " unplugged");
-    l.w.stateChanged();
+    if (l.valid(unit)) l.w.unplug(unit);
 }
 
 void simReplug(int unit) {
@@ -355,7 +348,11 @@ int simGetPlayMode(int unit) {
 
 void simSetMmcMode(int unit, uint8_t mode) {
     Locked l;
-    if (l.valid(unit)) l.w.units[unit].model.mmcMode = mode & 0x7F;
+    if (!l.valid(unit)) return;
+    UnitModel& m = l.w.units[unit].model;
+    m.mmcMode = mode & 0x7F;
+    m.setPullDown((mode & 0x10) != 0, l.now());
+    l.w.stateChanged();
 }
 
 int simCommandCount(int unit, uint8_t command) {
@@ -374,4 +371,133 @@ int simQueuedInputBuffers(int unit) {
     const int port = l.w.units[unit].inputPort;
     if (port < 0 || !l.w.inputs[port].handle) return -1;
     return static_cast<int>(l.w.inputHandles[l.w.inputs[port].handle].queue.size());
+}
+
+void simUseManualClock(int manual) {
+    Locked l;
+    l.w.useManualClock(manual != 0);
+}
+
+int simAdvance(DWORD milliseconds) {
+    Locked l;
+    return l.w.advance(static_cast<int64_t>(milliseconds) * 1000);
+}
+
+int simSetWallClock(const SYSTEMTIME* localTime) {
+    Locked l;
+    if (!localTime || !l.w.manualClock()) return -1;
+    FILETIME f;
+    if (!SystemTimeToFileTime(localTime, &f)) return -1;
+    l.w.setWallClock(
+        static_cast<int64_t>((static_cast<uint64_t>(f.dwHighDateTime) << 32 | f.dwLowDateTime) / 10));
+    return 0;
+}
+
+int simSetLtcReader(int unit, int hours, int minutes, int seconds, int frames, int rateCode, int running) {
+    Locked l;
+    const TimeCode t{hours, minutes, seconds, frames};
+    if (!l.valid(unit) || rateCode < 0 || rateCode > 3 || !labelValid(t, rateCode)) return -1;
+    RunningTimeCode& reader = l.w.units[unit].model.ltcReader;
+    FrameRate rate;
+    rate.code = rateCode;
+    const int64_t now = l.w.clockNow();
+    reader.stop(now);
+    reader.set(t, rate, now);
+    if (running) reader.start(now);
+    return 0;
+}
+
+int simGetTimeCode(int unit, int* hours, int* minutes, int* seconds, int* frames, int* rateCode,
+                   int* running) {
+    Locked l;
+    if (!l.valid(unit)) return -1;
+    const TimeCodeGenerator& g = l.w.units[unit].model.generator;
+    const TimeCode t = g.at(l.w.clockNow());
+    put(hours, t.hours);
+    put(minutes, t.minutes);
+    put(seconds, t.seconds);
+    put(frames, t.frames);
+    put(rateCode, g.rate().code);
+    put(running, g.running() ? 1 : 0);
+    return 0;
+}
+
+int simTimeCodeOffset(int unit, int* atPlayMs, int* nowMs) {
+    Locked l;
+    if (!l.valid(unit)) return -1;
+    const UnitModel& m = l.w.units[unit].model;
+    if (!m.playSeen) return -1;
+    put(atPlayMs, m.playOffsetMs);
+    put(nowMs, UnitModel::offsetMilliseconds(m.generator.millisecondsAt(l.w.clockNow()), l.w.wallNow()));
+    return 0;
+}
+
+int simQuarterFramesSent(int unit) {
+    Locked l;
+    return l.valid(unit) ? l.w.units[unit].model.quarterFramesSent : -1;
+}
+
+int64_t simGetWordClockMilliHertz(int unit) {
+    Locked l;
+    return l.valid(unit) ? l.w.units[unit].model.wordClockMilliHertz() : 0;
+}
+
+int simGetOscillatorWords(int unit, uint16_t* vcxo, uint32_t* tcxo) {
+    Locked l;
+    if (!l.valid(unit)) return -1;
+    put(vcxo, l.w.units[unit].model.vcxoWord);
+    put(tcxo, l.w.units[unit].model.tcxoWord);
+    return 0;
+}
+
+int simGetIdentity(int unit, char serialDigits[5], char firmware[5], uint8_t* reportKind) {
+    Locked l;
+    if (!l.valid(unit)) return -1;
+    const UnitModel& m = l.w.units[unit].model;
+    if (serialDigits) {
+        std::memcpy(serialDigits, m.serial.data(), 4);
+        serialDigits[4] = 0;
+    }
+    if (firmware) {
+        std::memcpy(firmware, m.firmware.data(), 4);
+        firmware[4] = 0;
+    }
+    put(reportKind, m.reportKind);
+    return 0;
+}
+
+int simFirmwareStats(int unit, int* records, int* dataBytes, int* errors) {
+    Locked l;
+    if (!l.valid(unit)) return -1;
+    const FirmwareTransfer& t = l.w.units[unit].model.transfer;
+    put(records, t.records);
+    put(dataBytes, t.dataBytes);
+    put(errors, t.errors);
+    return t.header ? 1 : 0;
+}
+
+int simFirmwareState(int unit) {
+    Locked l;
+    if (!l.valid(unit)) return -1;
+    const UnitModel& m = l.w.units[unit].model;
+    if (m.updatePrepared) return SIM_FIRMWARE_PREPARED;
+    return m.erased() ? SIM_FIRMWARE_ERASED : SIM_FIRMWARE_RUNS;
+}
+
+int simSetFirmwareFailure(int unit, int mode, int records) {
+    Locked l;
+    if (!l.valid(unit)) return -1;
+    UnitModel& m = l.w.units[unit].model;
+    switch (mode) {
+    case SIM_FIRMWARE_NORMAL: m.firmwareFailure = FirmwareFailure::None; break;
+    case SIM_FIRMWARE_SILENT: m.firmwareFailure = FirmwareFailure::Silent; break;
+    case SIM_FIRMWARE_VANISH_AT_ERASE: m.firmwareFailure = FirmwareFailure::VanishAtErase; break;
+    case SIM_FIRMWARE_VANISH_AFTER_RECORDS:
+        if (records < 1) return -1;
+        m.firmwareFailure = FirmwareFailure::VanishAfter;
+        break;
+    default: return -1;
+    }
+    m.vanishAfterRecords = records;
+    return 0;
 }

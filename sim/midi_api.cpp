@@ -205,11 +205,13 @@ MMRESULT WINAPI midiInClose(HMIDIIN hmi) {
     if (!h->queue.empty()) return MIDIERR_STILLPLAYING;
     const uintptr_t id = reinterpret_cast<uintptr_t>(hmi);
     const Callback callback = h->callback;
-    InputPort& port = c.w.inputs[h->port];
+    const int portIndex = h->port;
+    InputPort& port = c.w.inputs[portIndex];
     port.handle = 0;
     c.w.inputHandles.erase(id);
     c.w.logLine("midiInClose: " + port.name);
     c.w.notify(callback, id, MM_MIM_CLOSE, 0, 0, c.deferred);
+    c.w.portClosed(true, portIndex);
     c.w.stateChanged();
     return MMSYSERR_NOERROR;
 }
@@ -370,11 +372,13 @@ MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
     if (!h->pending.empty()) return MIDIERR_STILLPLAYING;
     const uintptr_t id = reinterpret_cast<uintptr_t>(hmo);
     const Callback callback = h->callback;
-    OutputPort& port = c.w.outputs[h->port];
+    const int portIndex = h->port;
+    OutputPort& port = c.w.outputs[portIndex];
     port.handle = 0;
     c.w.outputHandles.erase(id);
     c.w.logLine("midiOutClose: " + port.name);
     c.w.notify(callback, id, MM_MOM_CLOSE, 0, 0, c.deferred);
+    c.w.portClosed(false, portIndex);
     c.w.stateChanged();
     return MMSYSERR_NOERROR;
 }
@@ -445,6 +449,7 @@ MMRESULT WINAPI midiOutReset(HMIDIOUT hmo) {
     for (const PendingDone& done : h->pending)
         c.w.completeOutput(*h, id, done, c.deferred);
     h->pending.clear();
+    c.w.outputs[h->port].wireFree = Clock::now(); // what the driver had not sent yet is dropped
     c.w.stateChanged();
     return MMSYSERR_NOERROR;
 }

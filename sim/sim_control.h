@@ -174,7 +174,9 @@ SIM_API int simGetLinkFlag(int unit);
 // Byte 5 of the last command 0x3E (0 before the first); -1 for a bad unit.
 SIM_API int simGetPlayMode(int unit);
 // Byte 6 of the unit's answer to MMC READ (default 0x0A: MMC control; 0x00:
-// LTC reader to MTC conversion; bit 4: pull-down).
+// LTC reader to MTC conversion; bit 4: pull-down). Bit 4 is the unit's
+// pull-down setting, which command 0x3E also sets (byte 5 = 3: on, 2: off) and
+// which slows the generator's 24 and 30 frames per second by 1000/1001.
 SIM_API void simSetMmcMode(int unit, uint8_t mode);
 
 // How many accepted commands with this command byte (0x01, 0x0B, 0x20, ...)
@@ -194,6 +196,105 @@ SIM_API int simQueuedInputBuffers(int unit);
 // except WM_TIMER) while it waits and once more at the end, so that a panel
 // on this thread can queue its next input buffer. Returns 0 or -1.
 SIM_API int simWaitIdlePumping(DWORD timeoutMilliseconds);
+
+// ---- Clock ----
+//
+// The simulator's clock drives the time-code generators and the LTC readers.
+// By default it is real time: a running generator sends its quarter frames
+// by itself from the delivery thread. In manual mode nothing of the time code
+// moves until simAdvance. Message delivery (wire timing, grace time, output
+// delays) always runs in real time. simReset returns to real time.
+
+// 1: manual mode, the clock stands where it is and the PC's local time (as the
+// unit compares time code with it) is frozen at the moment of the switch until
+// simSetWallClock; 0: real time again, from where the manual clock stood.
+SIM_API void simUseManualClock(int manual);
+// Manual mode: moves the clock by `milliseconds` and runs every generator up
+// to the new time. The quarter frames that fall due go onto the wire in their
+// order, back to back (deliver them with simWaitIdle/simWaitIdlePumping).
+// Returns the number of quarter frames sent; -1 in real-time mode.
+SIM_API int simAdvance(DWORD milliseconds);
+// Manual mode: the PC's local time now; it moves on with simAdvance. Returns
+// 0, or -1 in real-time mode (the unit then reads GetLocalTime) or for a bad time.
+SIM_API int simSetWallClock(const SYSTEMTIME* localTime);
+
+// ---- Time code ----
+//
+// Each unit has a time-code generator. MMC LOCATE sets its time and rate code
+// (bits 5-6 of the hours byte: 0 = 24, 1 = 25, 2 = 29.97 drop-frame, 3 = 30),
+// stops it and answers with the MTC full frame F0 7F 7F 01 01 hh mm ss ff F7.
+// MMC PLAY runs it: eight quarter frames (status 0xF1) per two frames at the
+// real rate, each cycle describing the frame it began on. MMC STOP stops it.
+// MMC GENERATOR COMMAND with data 2 jams it to the unit's LTC reader (time and
+// rate code; it then runs); data 0 stops it, 1 runs it.
+
+// The unit's LTC reader: the time code at its input now, its rate code
+// (0..3) and whether LTC is coming in (a running reader advances with the
+// clock; a stopped one gives nothing to jam to). Returns 0, or -1 for a bad
+// unit, rate or time.
+SIM_API int simSetLtcReader(int unit, int hours, int minutes, int seconds, int frames, int rateCode,
+                            int running);
+// The generator's time code now, its rate code and whether it runs (any
+// pointer may be NULL). Returns 0 or -1 for a bad unit.
+SIM_API int simGetTimeCode(int unit, int* hours, int* minutes, int* seconds, int* frames, int* rateCode,
+                           int* running);
+// How far the generator's time code is from the PC's local time of day, in
+// milliseconds (time code minus local time, wrapped to +-12 hours; the
+// frame counted at the real frame rate): *atPlayMs when the last MMC PLAY
+// arrived, *nowMs now (with the part of the current frame that has passed).
+// Returns 0, or -1 for a bad unit or when no MMC PLAY arrived yet.
+SIM_API int simTimeCodeOffset(int unit, int* atPlayMs, int* nowMs);
+// Quarter frames the generator has sent since the last reset (whether or not
+// anybody listened); -1 for a bad unit.
+SIM_API int simQuarterFramesSent(int unit);
+
+// ---- Calibration ----
+
+// The word-clock frequency that the varispeed value q of command 0x5C gives:
+// 35 389 440 000 000 000 / q millihertz, rounded; 0 while varispeed is off
+// (command 0x5E) or for a bad unit.
+SIM_API int64_t simGetWordClockMilliHertz(int unit);
+// The oscillator calibration words (command 0x20 captures new ones, command
+// 0x22 returns them to their factory values). Returns 0 or -1.
+SIM_API int simGetOscillatorWords(int unit, uint16_t* vcxo, uint32_t* tcxo);
+
+// ---- Identity and firmware update ----
+
+// The unit's identity as it would report it now: serial digits and firmware
+// bytes (each with a terminating zero; "\x7F\x7F\x7F\x7F" without firmware)
+// and the report kind. Any pointer may be NULL. Returns 0 or -1.
+SIM_API int simGetIdentity(int unit, char serialDigits[5], char firmware[5], uint8_t* reportKind);
+
+// Firmware update as the unit sees it: command 0x0B is answered with report
+// 0x0C and prepares the unit; when the panel then closes its ports the
+// firmware is erased and the unit identifies with firmware 7F 7F 7F 7F,
+// answering nothing but the identity request, command 0x0B and the image
+// messages. The header message (F0 2C "ZF..." F7) starts a transfer (and
+// erases the firmware of a unit that still has some); each record message
+// (F0 2C 7F, one Intel HEX record, F7) is checked. A transfer with no bad
+// record that ends with the end-of-file record leaves firmware "0301" and
+// identity report 0x0A; otherwise (errors, no end-of-file record, ports
+// closed before it) the unit stays without firmware.
+
+// What simFirmwareState returns.
+#define SIM_FIRMWARE_RUNS 0     // the unit has firmware
+#define SIM_FIRMWARE_PREPARED 1 // report 0x0C sent, waiting for the ports to close
+#define SIM_FIRMWARE_ERASED 2   // no firmware
+SIM_API int simFirmwareState(int unit);
+
+// Counts of the transfer that began with the last header message (before any
+// header: of records that came without one): record messages, data bytes of
+// valid data records, bad records (syntax, byte count, checksum, type, out of
+// place). Returns 1 when a header arrived, 0 when not, -1 for a bad unit.
+SIM_API int simFirmwareStats(int unit, int* records, int* dataBytes, int* errors);
+
+// Failure modes of the update, until simReset.
+#define SIM_FIRMWARE_NORMAL 0
+#define SIM_FIRMWARE_SILENT 1               // command 0x0B gets no report 0x0C and prepares nothing
+#define SIM_FIRMWARE_VANISH_AT_ERASE 2      // unplugs itself when its ports close after report 0x0C
+#define SIM_FIRMWARE_VANISH_AFTER_RECORDS 3 // unplugs itself after `records` record messages of a transfer
+// Returns 0, or -1 for a bad unit or mode (mode 3 needs records >= 1).
+SIM_API int simSetFirmwareFailure(int unit, int mode, int records);
 
 #ifdef __cplusplus
 }

@@ -1,5 +1,6 @@
 #include "unit_model.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -62,6 +63,22 @@ size_t commandLength(uint8_t command) {
 // Varispeed values the unit can lock to: 40 000 000 to 52 025 000 mHz.
 constexpr uint32_t kVarispeedMin = 680239115;
 constexpr uint32_t kVarispeedMax = 884736000;
+// The word clock runs at K / value millihertz.
+constexpr int64_t kVarispeedConstant = 35389440000000000LL;
+
+// Oscillator calibration words as tuned at the factory.
+constexpr uint16_t kFactoryVcxo = 0x7F3A;
+constexpr uint32_t kFactoryTcxo = 0x000186A0;
+// What capture tuning (command 0x20) moves the words by: the oscillators
+// have drifted a little since the factory.
+constexpr uint16_t kTuningVcxoStep = 3;
+constexpr uint32_t kTuningTcxoStep = 100;
+
+// The firmware that a complete image carries.
+constexpr uint8_t kImageFirmware[4] = {'0', '3', '0', '1'};
+constexpr uint8_t kImageReportKind = 0x0A;
+
+constexpr int64_t kDayMicroseconds = 86400LL * 1000000;
 
 std::string format(const char* fmt, int a = 0, int b = 0, int c = 0) {
     char text[160];
@@ -87,6 +104,70 @@ Verdict accepted(std::string text) {
     Verdict v;
     v.text = std::move(text);
     return v;
+}
+
+Verdict ignored(std::string text) {
+    Verdict v;
+    v.kind = Verdict::Ignored;
+    v.text = "ignored without firmware: " + text;
+    return v;
+}
+
+int upperHexDigit(uint8_t c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// One Intel HEX record: ':', pairs of upper-case hexadecimal digits for byte
+// count, address (two bytes), type, data and checksum. Returns false with the
+// reason in `why`.
+bool checkRecord(const uint8_t* s, size_t n, int& type, int& count, std::string& why) {
+    if (n == 0 || s[0] != ':') {
+        why = "does not begin with ':'";
+        return false;
+    }
+    if ((n - 1) % 2 != 0) {
+        why = "odd number of hexadecimal digits";
+        return false;
+    }
+    std::vector<int> bytes;
+    for (size_t i = 1; i + 1 < n; i += 2) {
+        const int hi = upperHexDigit(s[i]), lo = upperHexDigit(s[i + 1]);
+        if (hi < 0 || lo < 0) {
+            why = format("character at %d is not an upper-case hexadecimal digit", static_cast<int>(i));
+            return false;
+        }
+        bytes.push_back(hi * 16 + lo);
+    }
+    if (bytes.size() < 5) {
+        why = "shorter than count, address, type and checksum";
+        return false;
+    }
+    count = bytes[0];
+    if (bytes.size() != static_cast<size_t>(count) + 5) {
+        why = format("byte count %d, but %d data bytes", count, static_cast<int>(bytes.size()) - 5);
+        return false;
+    }
+    int sum = 0;
+    for (int b : bytes)
+        sum += b;
+    if (sum % 256 != 0) {
+        why = format("checksum 0x%02X is wrong (0x%02X expected)", bytes.back(), (bytes.back() - sum) & 0xFF);
+        return false;
+    }
+    type = bytes[3];
+    // Data, end of file, segment address, start segment, linear address, start linear.
+    const int lengths[6] = {-1, 0, 2, 4, 2, 4};
+    if (type > 5) {
+        why = format("record type 0x%02X", type);
+        return false;
+    }
+    if (lengths[type] >= 0 && count != lengths[type]) {
+        why = format("record type 0x%02X with %d data bytes", type, count);
+        return false;
+    }
+    return true;
 }
 
 void putNibbles(Bytes& out, uint32_t value, int nibbles) {
@@ -136,17 +217,52 @@ UnitModel::UnitModel() {
     factoryReset();
 }
 
-void UnitModel::factoryReset() {
-    // Internal reference, PAL 25, 1080i 50, outputs 1-4 SD and 5-6 HD,
-    // audio following video at 48 kHz, LTC 25 fps, word clock x1, AES and
-    // SPDIF x1.
+namespace {
+
+// Internal reference, PAL 25, 1080i 50, outputs 1-4 SD and 5-6 HD, audio
+// following video at 48 kHz, LTC 25 fps, word clock x1, AES and SPDIF x1.
+Settings factorySettings() {
     Settings s;
     const uint8_t defaults[kParameterCount + 1] = {0, 1, 2, 1, 3, 1, 1, 2, 2, 1,
                                                    2, 1, 1, 3, 1, 1, 1, 1, 1, 1};
     for (int i = 1; i <= kParameterCount; ++i)
         s.parameter[i] = defaults[i];
-    live = s;
+    return s;
+}
+
+} // namespace
+
+void UnitModel::factoryReset() {
+    live = factorySettings();
     currentProfile = 0;
+    factoryStoredValues();
+    configProtect = false;
+    saveEnabled = true;
+    varispeed = false;
+    varispeedValue = 0;
+    std::memset(calibrationLive, 0, sizeof calibrationLive);
+    linkFlag = false;
+    playMode = 0;
+    mmcMode = 0x0A;
+    std::memset(locateTarget, 0, sizeof locateTarget);
+    generatorCommand = -1;
+    std::memset(commandCount, 0, sizeof commandCount);
+    std::memset(mmcCount, 0, sizeof mmcCount);
+    generator = TimeCodeGenerator{};
+    ltcReader = RunningTimeCode{};
+    playSeen = false;
+    playOffsetMs = 0;
+    quarterFramesSent = 0;
+    updatePrepared = false;
+    transfer = FirmwareTransfer{};
+    firmwareFailure = FirmwareFailure::None;
+    vanishAfterRecords = 0;
+}
+
+// What the EEPROM holds: the user profiles with their names, the stored
+// calibration values and the oscillator tuning.
+void UnitModel::factoryStoredValues() {
+    const Settings s = factorySettings();
     for (int k = 0; k < 4; ++k) {
         profiles[k].settings = s;
         profiles[k].name.fill(0);
@@ -154,23 +270,46 @@ void UnitModel::factoryReset() {
         std::snprintf(name, sizeof name, "Profile %d", k + 1);
         std::memcpy(profiles[k].name.data(), name, std::strlen(name));
     }
-    configProtect = configProtectStored = false;
-    saveEnabled = true;
-    varispeed = false;
-    varispeedValue = 0;
-    std::memset(calibrationLive, 0, sizeof calibrationLive);
+    configProtectStored = false;
     std::memset(calibrationStored, 0, sizeof calibrationStored);
-    vcxoWord = 0x7F3A;
+    vcxoWord = kFactoryVcxo;
     auxiliaryWord = 0x0000;
-    tcxoWord = 0x000186A0;
-    linkFlag = false;
-    playMode = 0;
-    mmcMode = 0x0A;
-    transportPlaying = false;
-    std::memset(locateTarget, 0, sizeof locateTarget);
-    generatorCommand = -1;
-    std::memset(commandCount, 0, sizeof commandCount);
-    std::memset(mmcCount, 0, sizeof mmcCount);
+    tcxoWord = kFactoryTcxo;
+}
+
+bool UnitModel::erased() const {
+    for (uint8_t b : firmware)
+        if (b != 0x7F) return false;
+    return true;
+}
+
+void UnitModel::erase(const Moment& at) {
+    firmware.fill(0x7F);
+    generator.stop(at.clock);
+}
+
+void UnitModel::setPullDown(bool on, const Moment& at) {
+    FrameRate rate = generator.rate();
+    if (rate.pullDown == on) return;
+    rate.pullDown = on;
+    generator.setRate(rate, at.clock);
+}
+
+int64_t UnitModel::wordClockMilliHertz() const {
+    if (!varispeed || varispeedValue == 0) return 0;
+    return (kVarispeedConstant + varispeedValue / 2) / varispeedValue;
+}
+
+int UnitModel::offsetMilliseconds(double timeCodeMs, int64_t wall) {
+    int64_t ofDay = wall % kDayMicroseconds;
+    if (ofDay < 0) ofDay += kDayMicroseconds;
+    double d = timeCodeMs - static_cast<double>(ofDay) / 1000.0;
+    const double day = kDayMicroseconds / 1000.0;
+    while (d > day / 2)
+        d -= day;
+    while (d <= -day / 2)
+        d += day;
+    return static_cast<int>(std::lround(d));
 }
 
 bool UnitModel::parameterValid(int number, int value) {
@@ -292,7 +431,21 @@ Bytes UnitModel::calibrationReport(uint8_t item) const {
 }
 
 Bytes UnitModel::mmcModeResponse() const {
-    return Bytes{kSysEx, 0x7F, 0x00, 0x07, 0x46, 0x01, mmcMode, kEndOfExclusive};
+    const uint8_t mode = static_cast<uint8_t>((mmcMode & ~0x10) | (pullDown() ? 0x10 : 0x00));
+    return Bytes{kSysEx, 0x7F, 0x00, 0x07, 0x46, 0x01, mode, kEndOfExclusive};
+}
+
+Bytes UnitModel::fullFrame(const TimeCode& t, int rateCode) {
+    return Bytes{kSysEx,
+                 0x7F,
+                 0x7F,
+                 0x01,
+                 0x01,
+                 static_cast<uint8_t>((rateCode & 3) << 5 | t.hours),
+                 static_cast<uint8_t>(t.minutes),
+                 static_cast<uint8_t>(t.seconds),
+                 static_cast<uint8_t>(t.frames),
+                 kEndOfExclusive};
 }
 
 Bytes UnitModel::eventReport(uint8_t status) {
@@ -302,7 +455,7 @@ Bytes UnitModel::eventReport(uint8_t status) {
     return b;
 }
 
-Verdict UnitModel::receive(const uint8_t* b, size_t n) {
+Verdict UnitModel::receive(const uint8_t* b, size_t n, const Moment& at) {
     if (n == 0) return violation("empty message");
     if (b[0] != kSysEx) {
         // Short messages carry nothing the unit understands.
@@ -317,21 +470,27 @@ Verdict UnitModel::receive(const uint8_t* b, size_t n) {
                 format("status byte 0x%02X inside the message at byte %d", b[i], static_cast<int>(i)));
 
     if (b[1] == kManufacturer) {
-        if (n >= 6 && b[2] == kTag1 && b[3] == kTag2) return deviceCommand(b, n);
+        if (n >= 6 && b[2] == kTag1 && b[3] == kTag2) {
+            if (erased() && b[4] != 0x01 && b[4] != 0x0B) return ignored(format("command 0x%02X", b[4]));
+            return deviceCommand(b, n, at);
+        }
         // Firmware frames: F0 2C, the 32-character image header ("ZF..."), F7;
         // F0 2C 7F, the characters of one image record, F7.
-        if (n == 35 && b[2] == 'Z' && b[3] == 'F') return accepted("firmware image header");
-        if (n >= 4 && b[2] == 0x7F) return accepted("firmware image record");
+        if (n == 35 && b[2] == 'Z' && b[3] == 'F') return firmwareHeader(at);
+        if (n >= 4 && b[2] == 0x7F) return firmwareRecord(b + 3, n - 4);
         return violation("manufacturer 0x2C without the product tag 5A 42");
     }
-    if (b[1] == 0x7F) return mmcCommand(b, n);
+    if (b[1] == 0x7F) {
+        if (erased()) return ignored("universal real-time message");
+        return mmcCommand(b, n, at);
+    }
     Verdict v;
     v.kind = Verdict::Unknown;
     v.text = format("unknown: SysEx of another manufacturer (0x%02X)", b[1]);
     return v;
 }
 
-Verdict UnitModel::deviceCommand(const uint8_t* b, size_t n) {
+Verdict UnitModel::deviceCommand(const uint8_t* b, size_t n, const Moment& at) {
     const uint8_t command = b[4];
     const size_t expected = commandLength(command);
     if (expected == 0) return unknown(format("command 0x%02X", command));
@@ -346,16 +505,34 @@ Verdict UnitModel::deviceCommand(const uint8_t* b, size_t n) {
         v = accepted("identity request");
         v.replies.push_back(identityReport());
         break;
-    case 0x0B: v = accepted("begin firmware update"); break;
-    case 0x20: v = accepted("capture tuning"); break;
+    case 0x0B:
+        if (firmwareFailure == FirmwareFailure::Silent) {
+            v = accepted("begin firmware update: not answered (failure injected)");
+            break;
+        }
+        updatePrepared = true;
+        v = accepted("begin firmware update: report 0x0C; firmware is erased when the ports close");
+        v.replies.push_back(frame(0x0C));
+        v.replies.back().push_back(kEndOfExclusive);
+        break;
+    case 0x20:
+        vcxoWord = static_cast<uint16_t>(vcxoWord + kTuningVcxoStep);
+        tcxoWord += kTuningTcxoStep;
+        std::snprintf(text, sizeof text, "capture tuning: VCXO 0x%04X, TCXO 0x%08lX", vcxoWord,
+                      static_cast<unsigned long>(tcxoWord));
+        v = accepted(text);
+        break;
     case 0x22:
         if (b[5] != 'E' || b[6] != 'R') return violation("command 0x22 without the letters \"ER\"");
-        v = accepted("erase EEPROM");
+        factoryStoredValues();
+        v = accepted("erase EEPROM: profiles, names, stored calibration and tuning back to factory values");
         break;
     case 0x3E:
         if (b[5] != 2 && b[5] != 3) return violation(format("play mode %d (2 or 3)", b[5]));
         playMode = b[5];
-        v = accepted(format("play mode %d", b[5]));
+        setPullDown(b[5] == 3, at);
+        v = accepted(
+            format(b[5] == 3 ? "play mode %d: pulled-down rates" : "play mode %d: nominal rates", b[5]));
         break;
     case 0x40:
         v = accepted("settings request");
@@ -444,7 +621,8 @@ Verdict UnitModel::deviceCommand(const uint8_t* b, size_t n) {
         }
         varispeed = true;
         varispeedValue = q;
-        std::snprintf(text, sizeof text, "varispeed on, value %lu", static_cast<unsigned long>(q));
+        std::snprintf(text, sizeof text, "varispeed on, value %lu: word clock %lld mHz",
+                      static_cast<unsigned long>(q), static_cast<long long>(wordClockMilliHertz()));
         v = accepted(text);
         break;
     }
@@ -462,7 +640,7 @@ Verdict UnitModel::deviceCommand(const uint8_t* b, size_t n) {
     return v;
 }
 
-Verdict UnitModel::mmcCommand(const uint8_t* b, size_t n) {
+Verdict UnitModel::mmcCommand(const uint8_t* b, size_t n, const Moment& at) {
     if (n < 5) return violation("universal real-time message too short");
     if (b[3] != 0x06) return unknown(format("universal real-time sub-ID 0x%02X", b[3]));
     if (b[2] != 0x7F && b[2] != 0x00) {
@@ -475,16 +653,24 @@ Verdict UnitModel::mmcCommand(const uint8_t* b, size_t n) {
     const uint8_t command = b[4];
     Verdict v;
     switch (command) {
-    case 0x01:
+    case 0x01: {
         if (n != 6) return violation(format("MMC STOP is %d bytes long, not 6", static_cast<int>(n)));
-        transportPlaying = false;
-        v = accepted("MMC STOP");
+        generator.stop(at.clock);
+        const TimeCode t = generator.at(at.clock);
+        v = accepted(format("MMC STOP at %02d:%02d:%02d", t.hours, t.minutes, t.seconds) +
+                     format(":%02d", t.frames));
         break;
-    case 0x02:
+    }
+    case 0x02: {
         if (n != 6) return violation(format("MMC PLAY is %d bytes long, not 6", static_cast<int>(n)));
-        transportPlaying = true;
-        v = accepted("MMC PLAY");
+        generator.play(at.clock);
+        playSeen = true;
+        playOffsetMs = offsetMilliseconds(generator.millisecondsAt(at.clock), at.wall);
+        const TimeCode t = generator.at(at.clock);
+        v = accepted(format("MMC PLAY from %02d:%02d:%02d", t.hours, t.minutes, t.seconds) +
+                     format(":%02d, %d ms from local time", t.frames, playOffsetMs));
         break;
+    }
     case 0x42:
         if (n != 9) return violation(format("MMC READ is %d bytes long, not 9", static_cast<int>(n)));
         if (b[5] != 0x02 || b[6] != 0x46 || b[7] != 0x01) return unknown("MMC READ of another field");
@@ -494,24 +680,130 @@ Verdict UnitModel::mmcCommand(const uint8_t* b, size_t n) {
     case 0x44: {
         if (n != 13) return violation(format("MMC LOCATE is %d bytes long, not 13", static_cast<int>(n)));
         if (b[5] != 0x06 || b[6] != 0x01) return violation("MMC LOCATE without the TARGET sub-command");
-        const int hours = b[7] & 0x1F, minutes = b[8], seconds = b[9], frames = b[10] & 0x1F, sub = b[11];
-        if (hours > 23 || minutes > 59 || seconds > 59 || frames > 29 || sub > 99)
+        const int rateCode = b[7] >> 5 & 3;
+        TimeCode t;
+        t.hours = b[7] & 0x1F;
+        t.minutes = b[8];
+        t.seconds = b[9];
+        t.frames = b[10] & 0x1F;
+        const int sub = b[11];
+        FrameRate rate = generator.rate();
+        rate.code = rateCode;
+        if (t.hours > 23 || t.minutes > 59 || t.seconds > 59 || t.frames >= rate.labelsPerSecond() ||
+            sub > 99)
             return violation(
-                format("MMC LOCATE to an impossible time %02d:%02d:%02d", hours, minutes, seconds));
+                format("MMC LOCATE to an impossible time %02d:%02d:%02d", t.hours, t.minutes, t.seconds) +
+                format(":%02d at rate code %d", t.frames, rateCode));
         std::memcpy(locateTarget, b + 7, 5);
-        v = accepted(format("MMC LOCATE %02d:%02d:%02d", hours, minutes, seconds));
+        // Drop-frame labels that do not exist stand for the first frame of their minute.
+        generator.stop(at.clock);
+        generator.set(t, rate, at.clock);
+        t = generator.at(at.clock);
+        v = accepted(format("MMC LOCATE %02d:%02d:%02d", t.hours, t.minutes, t.seconds) +
+                     format(":%02d, rate code %d", t.frames, rateCode));
+        v.replies.push_back(fullFrame(t, rateCode));
+        v.replyDelayMs = kLocateMilliseconds;
         break;
     }
-    case 0x4A:
+    case 0x4A: {
         if (n != 8)
             return violation(format("MMC GENERATOR COMMAND is %d bytes long, not 8", static_cast<int>(n)));
         if (b[5] != 0x01 || b[6] > 2) return violation("MMC GENERATOR COMMAND with a bad count or data byte");
         generatorCommand = b[6];
-        v = accepted(format("MMC GENERATOR COMMAND %d", b[6]));
+        if (b[6] == 0) {
+            generator.stop(at.clock);
+            v = accepted("MMC GENERATOR COMMAND 0: generator stopped");
+        } else if (b[6] == 1) {
+            generator.play(at.clock);
+            v = accepted("MMC GENERATOR COMMAND 1: generator runs");
+        } else if (!ltcReader.running()) {
+            v = accepted("MMC GENERATOR COMMAND 2: no LTC at the reader, nothing to jam to");
+        } else {
+            // Jam: the generator takes the reader's time and rate and runs from there.
+            const TimeCode t = ltcReader.at(at.clock);
+            FrameRate rate = generator.rate();
+            rate.code = ltcReader.rate().code;
+            generator.set(t, rate, at.clock);
+            generator.play(at.clock);
+            v = accepted(format("MMC GENERATOR COMMAND 2: jammed to the LTC reader at %02d:%02d:%02d",
+                                t.hours, t.minutes, t.seconds) +
+                         format(":%02d", t.frames));
+        }
         break;
+    }
     default: return unknown(format("MMC command 0x%02X", command));
     }
+    // A full frame still held back by a locate goes out before anything this
+    // command brings (quarter frames, another full frame, the mode).
+    v.releaseDelayed = true;
     ++mmcCount[command];
+    return v;
+}
+
+Verdict UnitModel::portClosed(const Moment& at) {
+    Verdict v;
+    v.kind = Verdict::Ignored;
+    if (updatePrepared) {
+        updatePrepared = false;
+        erase(at);
+        transfer.open = false;
+        v.text = "ports closed after report 0x0C: firmware ID erased";
+        if (firmwareFailure == FirmwareFailure::VanishAtErase) {
+            v.vanish = true;
+            v.text += "; the unit vanishes (failure injected)";
+        }
+    } else if (transfer.open) {
+        transfer.open = false;
+        v.text = "ports closed before the end-of-file record: the image is incomplete, no firmware";
+    }
+    return v;
+}
+
+Verdict UnitModel::firmwareHeader(const Moment& at) {
+    erase(at);
+    updatePrepared = false;
+    transfer = FirmwareTransfer{};
+    transfer.header = true;
+    transfer.open = true;
+    return accepted("firmware image header: code flash erased, waiting for records");
+}
+
+Verdict UnitModel::firmwareRecord(const uint8_t* line, size_t n) {
+    const int number = ++transfer.records;
+    std::string why;
+    int type = -1, count = 0;
+    if (!transfer.open)
+        why = transfer.endOfFile ? "after the end-of-file record"
+              : transfer.header  ? "after the transfer broke off"
+                                 : "without an image header";
+    else
+        checkRecord(line, n, type, count, why);
+
+    Verdict v;
+    if (!why.empty()) {
+        ++transfer.errors;
+        v = accepted(format("firmware record %d: error: ", number) + why);
+    } else if (type == 0x01) {
+        transfer.endOfFile = true;
+        transfer.open = false;
+        if (transfer.errors == 0) {
+            std::memcpy(firmware.data(), kImageFirmware, 4);
+            reportKind = kImageReportKind;
+            v = accepted(format("firmware record %d: end of file; firmware 3.01 programmed (%d data bytes)",
+                                number, transfer.dataBytes));
+        } else {
+            v = accepted(
+                format("firmware record %d: end of file; %d bad records, the unit stays without firmware",
+                       number, transfer.errors));
+        }
+    } else {
+        if (type == 0x00) transfer.dataBytes += count;
+        v = accepted(format("firmware record %d: type %02X, %d bytes", number, type, count));
+    }
+    if (firmwareFailure == FirmwareFailure::VanishAfter && number == vanishAfterRecords) {
+        v.vanish = true;
+        v.text += "; the unit vanishes (failure injected)";
+    }
     return v;
 }
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "time_code.h"
+
 namespace sim {
 
 using Bytes = std::vector<uint8_t>;
@@ -47,9 +49,42 @@ struct Profile {
 
 // What the unit made of one message.
 struct Verdict {
-    enum Kind { Accepted, Violation, Unknown, NotForUs } kind = Accepted;
-    std::string text;           // one line for the wire log
-    std::vector<Bytes> replies; // messages the unit sends back, in order
+    // Ignored: a message that a unit without firmware does not act on.
+    enum Kind { Accepted, Violation, Unknown, NotForUs, Ignored } kind = Accepted;
+    std::string text;            // one line for the wire log
+    std::vector<Bytes> replies;  // messages the unit sends back, in order
+    bool vanish = false;         // the unit unplugs itself after this message
+    int replyDelayMs = 0;        // the replies go out this much later (the unit is busy first)
+    bool releaseDelayed = false; // replies still held back go out now, before anything else
+};
+
+// How long the unit takes to locate before it announces the new position
+// with a full frame.
+constexpr int kLocateMilliseconds = 200;
+
+// When a message reaches the unit: the simulator's clock and the PC's local
+// time, both in microseconds (local time counted from 1601 as FILETIME does).
+struct Moment {
+    int64_t clock = 0;
+    int64_t wall = 0;
+};
+
+// How a firmware update goes wrong on purpose (for tests of the panel).
+enum class FirmwareFailure {
+    None,
+    Silent,        // command 0x0B is not answered and prepares nothing
+    VanishAtErase, // the unit unplugs itself when its ports close after report 0x0C
+    VanishAfter,   // the unit unplugs itself after a number of record messages
+};
+
+// Record messages of the image transfer that began with the last header.
+struct FirmwareTransfer {
+    bool header = false;    // a header message arrived
+    bool open = false;      // header arrived, end-of-file record not yet, ports not closed since
+    bool endOfFile = false; // the end-of-file record arrived
+    int records = 0;        // record messages received
+    int dataBytes = 0;      // data bytes of valid data records
+    int errors = 0;         // records that were malformed, out of place or of a bad type
 };
 
 class UnitModel {
@@ -60,8 +95,17 @@ class UnitModel {
     void factoryReset();
 
     // One complete message from the panel (one midiOutLongMsg or
-    // midiOutShortMsg); checked against the protocol and acted on.
-    Verdict receive(const uint8_t* bytes, size_t count);
+    // midiOutShortMsg) at a moment; checked against the protocol and acted on.
+    Verdict receive(const uint8_t* bytes, size_t count, const Moment& at);
+
+    // The panel closed one of the unit's ports. Returns a line for the wire
+    // log (empty: nothing happened) and whether the unit unplugs itself.
+    Verdict portClosed(const Moment& at);
+
+    // Without firmware (erased, firmware bytes 7F 7F 7F 7F) the unit answers
+    // only the identity request, command 0x0B and the image messages.
+    bool erased() const;
+    void erase(const Moment& at);
 
     // Parameter access for the unit's own buttons and for tests. Numbers
     // 1..19 and 24..26; -1 for any other number.
@@ -85,6 +129,15 @@ class UnitModel {
     Bytes calibrationReport(uint8_t item) const;
     Bytes mmcModeResponse() const;
     static Bytes eventReport(uint8_t status);
+    static Bytes fullFrame(const TimeCode& t, int rateCode);
+
+    // The pull-down setting (command 0x3E byte 5 = 3, bit 4 of the MMC mode).
+    bool pullDown() const { return generator.rate().pullDown; }
+    void setPullDown(bool on, const Moment& at);
+    // Word-clock frequency of the varispeed value in millihertz; 0 without varispeed.
+    int64_t wordClockMilliHertz() const;
+    // Time code minus local time of day in milliseconds, wrapped to +-12 hours.
+    static int offsetMilliseconds(double timeCodeMs, int64_t wall);
 
     // Identity.
     std::array<uint8_t, 4> serial{};
@@ -107,16 +160,31 @@ class UnitModel {
     uint32_t tcxoWord = 0;
     bool linkFlag = false;
     int playMode = 0;       // last byte of command 0x3E, 0 before the first
-    uint8_t mmcMode = 0x0A; // low nibble 0x0A: MMC control, 0x00: LTC reader to MTC
-    bool transportPlaying = false;
+    uint8_t mmcMode = 0x0A; // low nibble 0x0A: MMC control, 0x00: LTC reader to MTC; bit 4 as pullDown()
     uint8_t locateTarget[5] = {}; // hours with rate bits, minutes, seconds, frames, subframes
     int generatorCommand = -1;    // data byte of the last MMC GENERATOR COMMAND
     int commandCount[128] = {};   // accepted device commands by command byte
     int mmcCount[128] = {};       // accepted MMC commands by MMC command byte
 
+    // Time code.
+    TimeCodeGenerator generator;
+    RunningTimeCode ltcReader;
+    bool playSeen = false; // an MMC PLAY arrived since the factory reset
+    int playOffsetMs = 0;  // time code minus local time when it arrived
+    int quarterFramesSent = 0;
+
+    // Firmware update.
+    bool updatePrepared = false; // report 0x0C sent; erases its firmware when its ports close
+    FirmwareTransfer transfer;
+    FirmwareFailure firmwareFailure = FirmwareFailure::None;
+    int vanishAfterRecords = 0;
+
   private:
-    Verdict deviceCommand(const uint8_t* b, size_t n);
-    Verdict mmcCommand(const uint8_t* b, size_t n);
+    Verdict deviceCommand(const uint8_t* b, size_t n, const Moment& at);
+    Verdict mmcCommand(const uint8_t* b, size_t n, const Moment& at);
+    Verdict firmwareHeader(const Moment& at);
+    Verdict firmwareRecord(const uint8_t* line, size_t n);
+    void factoryStoredValues();
 };
 
 // Index 0..2 of a calibration item in calibrationLive/Stored; -1 otherwise.

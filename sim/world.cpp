@@ -69,6 +69,39 @@ int dataBytesAfter(uint8_t status) {
     }
 }
 
+// Local time as microseconds since 1601.
+int64_t localMicroseconds(const SYSTEMTIME& t) {
+    FILETIME f;
+    if (!SystemTimeToFileTime(&t, &f)) return 0;
+    return static_cast<int64_t>((static_cast<uint64_t>(f.dwHighDateTime) << 32 | f.dwLowDateTime) / 10);
+}
+
+int64_t localNow() {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    return localMicroseconds(t);
+}
+
+// "hh:mm:ss:ff/rate" with rate 24, 25, 30df or 30; false if malformed.
+bool parseTimeCode(const std::string& text, TimeCode& t, int& rateCode) {
+    int h, m, s, f;
+    char rate[8] = {};
+    if (std::sscanf(text.c_str(), "%d:%d:%d:%d/%7s", &h, &m, &s, &f, rate) != 5) return false;
+    const std::string r = rate;
+    if (r == "24")
+        rateCode = kRate24;
+    else if (r == "25")
+        rateCode = kRate25;
+    else if (r == "30df" || r == "30DF")
+        rateCode = kRate30Drop;
+    else if (r == "30")
+        rateCode = kRate30;
+    else
+        return false;
+    t = TimeCode{h, m, s, f};
+    return labelValid(t, rateCode);
+}
+
 DWORD pack(const Bytes& bytes) {
     DWORD packed = 0;
     for (size_t i = 0; i < bytes.size() && i < 4; ++i)
@@ -98,6 +131,149 @@ void World::resetToDefault() {
     failures.clear();
     outputDoneDelay = 0;
     graceMs = kDefaultGraceMs;
+    manual = false;
+    realOffset = 0;
+    stateChanged();
+}
+
+int64_t World::realClockNow() const {
+    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - epoch).count() + realOffset;
+}
+
+int64_t World::clockNow() const {
+    return manual ? manualNow : realClockNow();
+}
+
+int64_t World::wallNow() const {
+    return manual ? wallBase + (manualNow - wallBaseAt) : localNow();
+}
+
+Moment World::momentAt(Clock::time_point arrival) const {
+    if (manual) return Moment{manualNow, wallNow()};
+    const int64_t ahead =
+        std::chrono::duration_cast<std::chrono::microseconds>(arrival - Clock::now()).count();
+    return Moment{realClockNow() + ahead, localNow() + ahead};
+}
+
+void World::useManualClock(bool on) {
+    if (on == manual) return;
+    if (on) {
+        runGenerators(realClockNow()); // what fell due in real time goes out first
+        manualNow = realClockNow();
+        wallBase = localNow();
+        wallBaseAt = manualNow;
+        manual = true;
+        logLine("clock: manual");
+    } else {
+        realOffset += manualNow - realClockNow();
+        manual = false;
+        logLine("clock: real time");
+    }
+    stateChanged();
+}
+
+void World::setWallClock(int64_t localMicros) {
+    wallBase = localMicros;
+    wallBaseAt = clockNow();
+}
+
+int World::advance(int64_t microseconds) {
+    if (!manual) return -1;
+    const int64_t target = manualNow + std::max<int64_t>(0, microseconds);
+    const int sent = runGenerators(target);
+    manualNow = target;
+    stateChanged();
+    return sent;
+}
+
+int World::runGenerators(int64_t until) {
+    int sent = 0;
+    for (;;) {
+        int unit = -1;
+        int64_t due = until;
+        for (int k = 0; k < static_cast<int>(units.size()); ++k) {
+            const int64_t d = units[k].model.generator.nextQuarterDue();
+            if (d < due) {
+                due = d;
+                unit = k;
+            }
+        }
+        if (unit < 0) return sent;
+        UnitModel& m = units[unit].model;
+        TimeCode cycle;
+        const uint8_t data = m.generator.takeQuarter(&cycle);
+        ++m.quarterFramesSent;
+        sendQuarterFrame(unit, data, cycle);
+        ++sent;
+    }
+}
+
+Clock::time_point World::nextGeneratorTime() const {
+    if (manual) return Clock::time_point::max();
+    int64_t due = kNever;
+    for (const Unit& u : units)
+        due = std::min(due, u.model.generator.nextQuarterDue());
+    if (due == kNever) return Clock::time_point::max();
+    return epoch + std::chrono::microseconds(due - realOffset + 1);
+}
+
+void World::sendQuarterFrame(int unit, uint8_t data, const TimeCode& cycle) {
+    Unit& u = units[unit];
+    if (!u.plugged || u.inputPort < 0) return;
+    if ((data >> 4) == 0) {
+        char text[96];
+        std::snprintf(text, sizeof text, " -> panel: MTC quarter frames of %02d:%02d:%02d:%02d", cycle.hours,
+                      cycle.minutes, cycle.seconds, cycle.frames);
+        logLine(unitName(unit) + text);
+    }
+    InputItem item;
+    item.kind = InputItem::Short;
+    item.unit = unit;
+    item.quiet = true;
+    item.bytes.push_back(0xF1);
+    item.bytes.push_back(data);
+    enqueue(u.inputPort, std::move(item), Clock::now());
+}
+
+void World::portClosed(bool input, int port) {
+    // The driver drops what it had not yet sent (the unit has acted on it):
+    // the next open starts on a free wire.
+    if (!input) outputs[port].wireFree = Clock::now();
+    for (int k = 0; k < static_cast<int>(units.size()); ++k) {
+        Unit& u = units[k];
+        if (!u.plugged || (input ? u.inputPort : u.outputPort) != port) continue;
+        const Verdict v = u.model.portClosed(momentAt(Clock::now()));
+        if (!v.text.empty()) logLine(unitName(k) + ": " + v.text);
+        if (v.vanish) unplug(k);
+    }
+}
+
+void World::releaseDelayed(int unit, Clock::time_point now, bool all) {
+    std::vector<DelayedReply> keep;
+    for (DelayedReply& d : delayed) {
+        if (d.unit == unit && (all || d.due <= now))
+            unitSends(unit, d.bytes.data(), d.bytes.size(), now);
+        else
+            keep.push_back(std::move(d));
+    }
+    delayed.swap(keep);
+}
+
+void World::unplug(int unit) {
+    Unit& u = units[unit];
+    for (auto it = delayed.begin(); it != delayed.end();)
+        it = it->unit == unit ? delayed.erase(it) : std::next(it);
+    u.plugged = false;
+    for (auto& [id, h] : inputHandles)
+        if (h.port == u.inputPort) h.dead = true;
+    for (auto& [id, h] : outputHandles)
+        if (h.port == u.outputPort) h.dead = true;
+    if (u.inputPort >= 0) {
+        auto& wire = inputs[u.inputPort].wire;
+        for (auto it = wire.begin(); it != wire.end();)
+            it = it->unit == unit ? wire.erase(it) : std::next(it);
+    }
+    logLine(unitName(unit) + " unplugged");
     stateChanged();
 }
 
@@ -108,6 +284,7 @@ void World::closeAllHandles() {
 
 void World::closeHandlesOfInputs() {
     inputHandles.clear();
+    delayed.clear();
     for (auto& p : inputs) {
         p.handle = 0;
         p.wire.clear();
@@ -117,6 +294,7 @@ void World::closeHandlesOfInputs() {
 
 void World::closeHandlesOfOutputs() {
     outputHandles.clear();
+    delayed.clear();
     for (auto& p : outputs)
         p.handle = 0;
     stateChanged();
@@ -146,7 +324,8 @@ bool World::applyConfiguration(const std::string& text, std::string& error) {
     resetToDefault();
     long unitCount = -1, grace = -1, outDelay = -1;
     bool haveInputs = false, haveOutputs = false;
-    std::vector<std::string> inputNames, outputNames, serials, firmwares, kinds, unitInputs, unitOutputs;
+    std::vector<std::string> inputNames, outputNames, serials, firmwares, kinds, unitInputs, unitOutputs,
+        firmwareFailures, ltcReaders;
     std::string wireLogPath;
     for (const std::string& entry : split(text, ';')) {
         if (entry.empty()) continue;
@@ -179,6 +358,10 @@ bool World::applyConfiguration(const std::string& text, std::string& error) {
             unitInputs = split(value, ',');
         else if (key == "unitoutputs")
             unitOutputs = split(value, ',');
+        else if (key == "fwfailure")
+            firmwareFailures = split(value, ',');
+        else if (key == "ltc")
+            ltcReaders = split(value, ',');
         else if (key == "wirelog")
             wireLogPath = value;
         else if (key == "grace") {
@@ -272,6 +455,35 @@ bool World::applyConfiguration(const std::string& text, std::string& error) {
                 return false;
             }
             m.reportKind = static_cast<uint8_t>(kind);
+        }
+        if (k < static_cast<int>(firmwareFailures.size())) {
+            const std::string& f = firmwareFailures[k];
+            long records = 0;
+            if (f == "none" || f.empty())
+                m.firmwareFailure = FirmwareFailure::None;
+            else if (f == "silent")
+                m.firmwareFailure = FirmwareFailure::Silent;
+            else if (f == "vanish-erase")
+                m.firmwareFailure = FirmwareFailure::VanishAtErase;
+            else if (f.rfind("vanish-after-", 0) == 0 && parseInt(f.substr(13), 10, 1, 1000000, records)) {
+                m.firmwareFailure = FirmwareFailure::VanishAfter;
+                m.vanishAfterRecords = static_cast<int>(records);
+            } else {
+                error = "fwfailure must be none, silent, vanish-erase or vanish-after-N: " + f;
+                return false;
+            }
+        }
+        if (k < static_cast<int>(ltcReaders.size()) && ltcReaders[k] != "-" && !ltcReaders[k].empty()) {
+            TimeCode t;
+            int rateCode;
+            if (!parseTimeCode(ltcReaders[k], t, rateCode)) {
+                error = "ltc must be hh:mm:ss:ff/rate with rate 24, 25, 30df or 30: " + ltcReaders[k];
+                return false;
+            }
+            FrameRate rate;
+            rate.code = rateCode;
+            m.ltcReader.set(t, rate, clockNow());
+            m.ltcReader.start(clockNow());
         }
     }
     if (grace >= 0) graceMs = static_cast<DWORD>(grace);
@@ -424,17 +636,26 @@ void World::panelSends(int port, bool deadHandle, const uint8_t* bytes, size_t c
         const std::string who = unitName(k);
         logLine("panel -> " + who + ": " + hexBytes(bytes, count));
         u.received.emplace_back(bytes, bytes + count);
-        Verdict v = u.model.receive(bytes, count);
+        Verdict v = u.model.receive(bytes, count, momentAt(arrived));
         if (v.kind == Verdict::Violation) ++u.violations;
         if (v.kind == Verdict::Unknown) ++u.unknown;
         logLine(who + ": " + v.text);
-        for (const Bytes& reply : v.replies)
-            unitSends(k, reply.data(), reply.size(), arrived);
+        if (v.releaseDelayed) releaseDelayed(k, arrived, true);
+        for (const Bytes& reply : v.replies) {
+            if (v.replyDelayMs > 0)
+                delayed.push_back(
+                    DelayedReply{k, reply, arrived + std::chrono::milliseconds(v.replyDelayMs)});
+            else
+                unitSends(k, reply.data(), reply.size(), arrived);
+        }
+        if (v.vanish) unplug(k);
     }
     if (!heard) logLine("panel -> " + p.name + " (no unit listens): " + hexBytes(bytes, count));
+    stateChanged(); // a generator may have started: the delivery thread looks again
 }
 
 void World::lose(const InputItem& item, const char* why) {
+    if (item.quiet) return;
     std::string who = item.unit >= 0 ? unitName(item.unit) : std::string("unit ?");
     if (item.kind == InputItem::SysEx) {
         if (item.unit >= 0 && item.unit < static_cast<int>(units.size())) ++units[item.unit].lost;
@@ -496,7 +717,7 @@ void World::completeOutput(OutputHandle& handle, uintptr_t id, const PendingDone
 }
 
 bool World::idle() const {
-    if (callbacksInFlight) return false;
+    if (callbacksInFlight || !delayed.empty()) return false;
     for (const auto& p : inputs)
         if (!p.wire.empty()) return false;
     for (const auto& [id, h] : outputHandles)
@@ -566,8 +787,15 @@ void World::deliveryLoop() {
     std::unique_lock<std::mutex> lock(mutex);
     deliveryThreadId = GetCurrentThreadId();
     for (;;) {
+        // The generators run by themselves in real time; in manual mode only
+        // advance() moves them.
+        if (!manual) runGenerators(realClockNow());
         const Clock::time_point now = Clock::now();
-        Clock::time_point next = Clock::time_point::max();
+        Clock::time_point next = nextGeneratorTime();
+        for (int k = 0; k < static_cast<int>(units.size()); ++k)
+            releaseDelayed(k, now, false);
+        for (const DelayedReply& d : delayed)
+            next = std::min(next, d.due);
         Deferred deferred;
         for (int port = 0; port < static_cast<int>(inputs.size()); ++port)
             next = std::min(next, serviceInput(port, now, deferred));

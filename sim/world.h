@@ -47,8 +47,16 @@ struct InputItem {
     int unit = -1;
     Bytes bytes;
     bool corrupt = false;
+    bool quiet = false;      // time code: not logged one by one
     Clock::time_point start; // its first byte starts on the wire
     size_t done = 0;         // bytes already handed over in earlier buffers
+};
+
+// A reply the unit sends later.
+struct DelayedReply {
+    int unit = -1;
+    Bytes bytes;
+    Clock::time_point due;
 };
 
 struct InputPort {
@@ -124,13 +132,15 @@ class World {
     std::map<uintptr_t, OutputHandle> outputHandles;
     uintptr_t nextHandle = 0x5A420010;
     std::map<std::string, FailRule> failures;
+    std::vector<DelayedReply> delayed; // in the order the unit decided to send them
     DWORD outputDoneDelay = 0;
     DWORD graceMs = kDefaultGraceMs;
     int callbacksInFlight = 0;
     DWORD deliveryThreadId = 0;
     HANDLE idleEvent;
 
-    // The default world: one unit on "ZEM HD MIDI In" / "ZEM HD MIDI Out".
+    // The default world: one unit on "ZEM HD MIDI In" / "ZEM HD MIDI Out",
+    // the clock in real time.
     void resetToDefault();
     // Applies a configuration text (the ZEMBRAX_SIM grammar) on top of the
     // default world. Returns false and names the bad entry in `error`.
@@ -154,6 +164,27 @@ class World {
     void panelSends(int port, bool deadHandle, const uint8_t* bytes, size_t count);
     // A unit's message could not be delivered.
     void lose(const InputItem& item, const char* why);
+    // The panel closed an input (or output) port: the units on it hear of it.
+    void portClosed(bool input, int port);
+    // Puts a unit's delayed replies on the wire (all of them, or those due by `now`).
+    void releaseDelayed(int unit, Clock::time_point now, bool all);
+    // A unit leaves the cable (its ports vanish, open handles die).
+    void unplug(int unit);
+
+    // The simulator's clock, in microseconds. In real time it follows the
+    // steady clock; in manual mode it stands until advance() moves it.
+    int64_t clockNow() const;
+    // The PC's local time in microseconds since 1601: GetLocalTime in real
+    // time, the time set with setWallClock (moving with the clock) in manual mode.
+    int64_t wallNow() const;
+    // The moment a message that is on the wire until `arrival` reaches a unit.
+    Moment momentAt(Clock::time_point arrival) const;
+    void useManualClock(bool manual);
+    bool manualClock() const { return manual; }
+    void setWallClock(int64_t localMicroseconds);
+    // Moves the manual clock and runs every generator up to it; returns the
+    // quarter frames sent.
+    int advance(int64_t microseconds);
 
     // Hands a notification to its target: posts window, thread and event
     // notifications at once, keeps function callbacks in `deferred`.
@@ -180,6 +211,19 @@ class World {
 
   private:
     bool applyConfiguration(const std::string& text, std::string& error);
+    // Sends every quarter frame of running generators due before `until`
+    // (clock microseconds), in time order; returns how many.
+    int runGenerators(int64_t until);
+    // When the delivery thread must next run the generators (real time only).
+    Clock::time_point nextGeneratorTime() const;
+    void sendQuarterFrame(int unit, uint8_t data, const TimeCode& cycle);
+    int64_t realClockNow() const;
+
+    bool manual = false;
+    int64_t manualNow = 0;  // the clock while manual
+    int64_t realOffset = 0; // clock minus microseconds since the epoch, in real time
+    int64_t wallBase = 0;   // local time at wallBaseAt, manual mode
+    int64_t wallBaseAt = 0; // clock value then
     // One step for one input port; returns the time of its next step.
     Clock::time_point serviceInput(int port, Clock::time_point now, Deferred& deferred);
     void enqueue(int port, InputItem item, Clock::time_point earliest);

@@ -22,6 +22,10 @@ void WINAPI readTestClock(LPSYSTEMTIME time) {
 
 HWND openPanel(const char* argumentText) {
     simReset();
+    return reopenPanel(argumentText);
+}
+
+HWND reopenPanel(const char* argumentText) {
     resetPanelState();
     localTimeSource = readTestClock;
     testClock = SYSTEMTIME{2026, 3, 6, 7, 9, 5, 2, 0};

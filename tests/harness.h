@@ -15,6 +15,10 @@
 // argument text, as the program would after its entry.
 HWND openPanel(const char* argumentText = "");
 
+// The same as a new start of the program with the simulated unit left as it
+// is (still plugged in, keeping what it was told).
+HWND reopenPanel(const char* argumentText = "");
+
 // WM_CLOSE as the caption's close button sends it, then the window is destroyed.
 void closePanel(HWND window);
 

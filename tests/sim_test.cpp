@@ -7,11 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -670,7 +674,7 @@ TEST_F(SimTest, ProtocolViolationsAndUnknownCommandsAreCounted) {
     ASSERT_EQ(MMSYSERR_NOERROR, midiOutShortMsg(link.out, 0x00403C90));
     EXPECT_EQ(3, simUnknownCommands(0));
 
-    // Commands whose behaviour is only recorded are neither.
+    // Commands the unit acts on without a violation.
     for (const Bytes& m :
          {unitFrame({0x0B}), unitFrame({0x20}), unitFrame({0x22, 0x45, 0x52}), unitFrame({0x3E, 0x03}),
           unitFrame({0x60, 0x01}), Bytes{0xF0, 0x7F, 0x7F, 0x06, 0x4A, 0x01, 0x02, 0xF7},
@@ -768,6 +772,624 @@ TEST_F(SimTest, WireLogHasBothDirections) {
     EXPECT_NE(std::string::npos, log.find("unit 0 -> panel: F0 2C 5A 42 0A 31 32 33 34 30 33 30 31 F7"));
     EXPECT_NE(std::string::npos, log.find("unknown: command 0x33"));
     DeleteFileA(path);
+}
+
+// ---- Time code ----
+
+const Bytes kMmcPlay{0xF0, 0x7F, 0x7F, 0x06, 0x02, 0xF7};
+const Bytes kMmcStop{0xF0, 0x7F, 0x7F, 0x06, 0x01, 0xF7};
+const Bytes kMmcJam{0xF0, 0x7F, 0x7F, 0x06, 0x4A, 0x01, 0x02, 0xF7};
+const Bytes kMmcRead{0xF0, 0x7F, 0x7F, 0x06, 0x42, 0x02, 0x46, 0x01, 0xF7};
+
+Bytes locate(int rateCode, int h, int m, int s, int f = 0) {
+    return {0xF0,
+            0x7F,
+            0x7F,
+            0x06,
+            0x44,
+            0x06,
+            0x01,
+            static_cast<uint8_t>(rateCode << 5 | h),
+            static_cast<uint8_t>(m),
+            static_cast<uint8_t>(s),
+            static_cast<uint8_t>(f),
+            0x00,
+            0xF7};
+}
+
+struct Label {
+    int h, m, s, f, rate;
+    bool operator==(const Label& o) const {
+        return h == o.h && m == o.m && s == o.s && f == o.f && rate == o.rate;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Label& l) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d:%02d rate %d", l.h, l.m, l.s, l.f, l.rate);
+    return out << text;
+}
+
+// Data bytes of the MTC quarter frames received so far, in order.
+std::vector<int> quarterFrames() {
+    std::vector<int> data;
+    for (const Notice& n : noticesOf(MM_MIM_DATA))
+        if ((n.lParam & 0xFF) == 0xF1) data.push_back(static_cast<int>(n.lParam >> 8 & 0xFF));
+    return data;
+}
+
+// The labels of the complete eight-piece cycles in a run of quarter frames.
+std::vector<Label> cycles(const std::vector<int>& q) {
+    std::vector<Label> labels;
+    for (size_t i = 0; i + 8 <= q.size();) {
+        bool whole = true;
+        for (int p = 0; p < 8; ++p)
+            whole = whole && (q[i + p] >> 4) == p;
+        if (!whole) {
+            ++i;
+            continue;
+        }
+        auto v = [&](int p) { return q[i + p] & 0x0F; };
+        labels.push_back(Label{v(6) | (v(7) & 1) << 4, v(4) | v(5) << 4, v(2) | v(3) << 4, v(0) | v(1) << 4,
+                               v(7) >> 1 & 3});
+        i += 8;
+    }
+    return labels;
+}
+
+Label generatorTime(int unit = 0) {
+    Label l{-1, -1, -1, -1, -1};
+    int running = 0;
+    EXPECT_EQ(0, simGetTimeCode(unit, &l.h, &l.m, &l.s, &l.f, &l.rate, &running));
+    return l;
+}
+
+bool generatorRunning(int unit = 0) {
+    int running = -1;
+    simGetTimeCode(unit, nullptr, nullptr, nullptr, nullptr, nullptr, &running);
+    return running == 1;
+}
+
+// Manual clock: the unit's time code moves only with advance().
+class SimTimeCodeTest : public SimTest {
+  protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        simUseManualClock(1);
+    }
+    // Moves the clock, then takes in what the generators sent.
+    int advance(DWORD ms) {
+        const int sent = simAdvance(ms);
+        EXPECT_EQ(0, simWaitIdlePumping(5000));
+        return sent;
+    }
+    void send(Link& link, const Bytes& message) { ASSERT_EQ(MMSYSERR_NOERROR, link.send(message)); }
+};
+
+TEST_F(SimTimeCodeTest, LocateAnswersWithAFullFrame) {
+    Link link;
+    // The unit announces the new position once it has located.
+    const auto sent = std::chrono::steady_clock::now();
+    EXPECT_EQ((Bytes{0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x20, 0x00, 0x00, 0x00, 0xF7}),
+              ask(link, locate(1, 0, 0, 0)));
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(190));
+    EXPECT_EQ((Bytes{0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x21, 0x02, 0x03, 0x04, 0xF7}),
+              ask(link, locate(1, 1, 2, 3, 4)));
+    EXPECT_EQ((Label{1, 2, 3, 4, 1}), generatorTime());
+    EXPECT_FALSE(generatorRunning());
+
+    // 29.97 drop-frame: minute 1 has no frame 00, the unit stands on frame 02.
+    EXPECT_EQ((Bytes{0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x40, 0x01, 0x00, 0x02, 0xF7}),
+              ask(link, locate(2, 0, 1, 0, 0)));
+    EXPECT_EQ((Label{0, 1, 0, 2, 2}), generatorTime());
+
+    // Frame 25 does not exist at 25 frames per second, frame 29 does at 30.
+    send(link, locate(1, 0, 0, 0, 25));
+    EXPECT_EQ(1, simProtocolViolations(0));
+    EXPECT_EQ((Label{0, 1, 0, 2, 2}), generatorTime());
+    EXPECT_EQ((Bytes{0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x77, 0x3B, 0x3B, 0x1D, 0xF7}),
+              ask(link, locate(3, 23, 59, 59, 29)));
+    EXPECT_EQ(1, simProtocolViolations(0));
+}
+
+TEST_F(SimTimeCodeTest, PlayAt25SendsEightQuarterFramesPerTwoFrames) {
+    Link link;
+    ask(link, locate(1, 1, 0, 0));
+    send(link, kMmcPlay);
+    EXPECT_TRUE(generatorRunning());
+    EXPECT_EQ(0, advance(0));
+    EXPECT_EQ(100, advance(1000));
+    std::vector<int> q = quarterFrames();
+    ASSERT_EQ(100u, q.size());
+    for (size_t i = 0; i < q.size(); ++i)
+        ASSERT_EQ(static_cast<int>(i % 8), q[i] >> 4) << "quarter frame " << i;
+    EXPECT_EQ(0x72, q[7]); // hours high bit 0, rate code 1
+    std::vector<Label> labels = cycles(q);
+    ASSERT_EQ(12u, labels.size());
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ((Label{1, 0, 0, 2 * i, 1}), labels[i]);
+    // Pieces 0 to 3 of the cycle on frame 24 ended the second.
+    EXPECT_EQ((std::vector<int>{0x08, 0x11, 0x20, 0x30}), std::vector<int>(q.begin() + 96, q.end()));
+    EXPECT_EQ((Label{1, 0, 1, 0, 1}), generatorTime());
+
+    // 25 frames a second: the cycles of the next second begin on odd frames.
+    EXPECT_EQ(100, advance(1000));
+    q = quarterFrames();
+    ASSERT_EQ(200u, q.size());
+    labels = cycles(std::vector<int>(q.begin() + 100, q.end()));
+    ASSERT_EQ(12u, labels.size());
+    EXPECT_EQ((Label{1, 0, 1, 1, 1}), labels[0]);
+    EXPECT_EQ((Label{1, 0, 1, 23, 1}), labels[11]);
+    EXPECT_EQ(200, simQuarterFramesSent(0));
+}
+
+TEST_F(SimTimeCodeTest, DropFrameSkipsFramesZeroAndOneExceptEveryTenthMinute) {
+    Link link;
+    send(link, locate(2, 0, 0, 59, 28));
+    send(link, kMmcPlay);
+    EXPECT_EQ(17, advance(140)); // a quarter frame every 1001/120 ms
+    std::vector<Label> labels = cycles(quarterFrames());
+    ASSERT_EQ(2u, labels.size());
+    EXPECT_EQ((Label{0, 0, 59, 28, 2}), labels[0]);
+    EXPECT_EQ((Label{0, 1, 0, 2, 2}), labels[1]);
+    EXPECT_EQ((Label{0, 1, 0, 4, 2}), generatorTime());
+
+    notices.clear();
+    send(link, locate(2, 0, 9, 59, 28));
+    EXPECT_FALSE(generatorRunning());
+    send(link, kMmcPlay);
+    advance(140);
+    labels = cycles(quarterFrames());
+    ASSERT_EQ(2u, labels.size());
+    EXPECT_EQ((Label{0, 9, 59, 28, 2}), labels[0]);
+    EXPECT_EQ((Label{0, 10, 0, 0, 2}), labels[1]);
+}
+
+TEST_F(SimTimeCodeTest, DropFrameKeepsRealTimeOverTenMinutes) {
+    // The LTC reader runs at 29.97 drop-frame; jamming shows where it is.
+    ASSERT_EQ(0, simSetLtcReader(0, 0, 0, 0, 0, 2, 1));
+    Link link;
+    EXPECT_EQ(0, advance(60000)); // 1798.2 frames: still in minute 0, which has 1800
+    send(link, kMmcJam);
+    EXPECT_EQ((Label{0, 0, 59, 28, 2}), generatorTime());
+    advance(60); // frame 1800 is the first of minute 1: 00:01:00;02
+    send(link, kMmcJam);
+    EXPECT_EQ((Label{0, 1, 0, 2, 2}), generatorTime());
+    send(link, kMmcStop);
+    advance(539940); // ten minutes are exactly 17982 frames
+    send(link, kMmcJam);
+    EXPECT_EQ((Label{0, 10, 0, 0, 2}), generatorTime());
+}
+
+TEST_F(SimTimeCodeTest, PulledDownRatesRunSlower) {
+    Link link;
+    struct Case {
+        int rate;
+        uint8_t mode; // byte 5 of command 0x3E
+        Label after1000, after1001;
+    };
+    const Case cases[] = {
+        {3, 2, {0, 0, 1, 0, 3}, {0, 0, 1, 0, 3}},  // 30
+        {3, 3, {0, 0, 0, 29, 3}, {0, 0, 1, 0, 3}}, // 29.97
+        {0, 2, {0, 0, 1, 0, 0}, {0, 0, 1, 0, 0}},  // 24
+        {0, 3, {0, 0, 0, 23, 0}, {0, 0, 1, 0, 0}}, // 23.976
+    };
+    SYSTEMTIME wall{2026, 3, 5, 6, 10, 0, 0, 0};
+    ASSERT_EQ(0, simSetWallClock(&wall));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rate * 10 + c.mode);
+        send(link, locate(c.rate, 0, 0, 0));
+        send(link, unitFrame({0x3E, c.mode}));
+        send(link, kMmcPlay);
+        advance(1000);
+        EXPECT_EQ(c.after1000, generatorTime());
+        advance(1);
+        EXPECT_EQ(c.after1001, generatorTime());
+        // Time code against the PC clock: a pulled-down second takes 1001 ms.
+        int atPlay = 0, now = 0;
+        ASSERT_EQ(0, simTimeCodeOffset(0, &atPlay, &now));
+        EXPECT_EQ(c.mode == 3 ? -1 : 0, now - atPlay);
+        send(link, kMmcStop);
+    }
+    // The MMC mode reports the pull-down in bit 4.
+    EXPECT_EQ((Bytes{0xF0, 0x7F, 0x00, 0x07, 0x46, 0x01, 0x1A, 0xF7}), ask(link, kMmcRead));
+    send(link, unitFrame({0x3E, 0x02}));
+    EXPECT_EQ((Bytes{0xF0, 0x7F, 0x00, 0x07, 0x46, 0x01, 0x0A, 0xF7}), ask(link, kMmcRead));
+    EXPECT_EQ(0, simProtocolViolations(0));
+}
+
+TEST_F(SimTimeCodeTest, StopHoldsTheTimeCodeAndTheQuarterFrames) {
+    Link link;
+    send(link, locate(1, 2, 0, 0));
+    send(link, kMmcPlay);
+    EXPECT_EQ(20, advance(200));
+    send(link, kMmcStop);
+    EXPECT_FALSE(generatorRunning());
+    EXPECT_EQ(0, advance(500));
+    EXPECT_EQ((Label{2, 0, 0, 5, 1}), generatorTime());
+    // Play goes on from there.
+    send(link, kMmcPlay);
+    EXPECT_EQ(8, advance(80));
+    std::vector<Label> labels = cycles(quarterFrames());
+    ASSERT_EQ(3u, labels.size());
+    EXPECT_EQ((Label{2, 0, 0, 5, 1}), labels[2]);
+}
+
+TEST_F(SimTimeCodeTest, GeneratorCommandJamsToTheLtcReader) {
+    Link link;
+    send(link, locate(3, 5, 0, 0));
+    ASSERT_EQ(0, simSetLtcReader(0, 10, 0, 0, 0, 1, 0));
+    send(link, kMmcJam); // no LTC coming in: nothing to jam to
+    EXPECT_EQ((Label{5, 0, 0, 0, 3}), generatorTime());
+    EXPECT_FALSE(generatorRunning());
+
+    ASSERT_EQ(0, simSetLtcReader(0, 10, 0, 0, 0, 1, 1));
+    advance(1000);
+    send(link, kMmcJam);
+    EXPECT_EQ((Label{10, 0, 1, 0, 1}), generatorTime());
+    EXPECT_TRUE(generatorRunning());
+    EXPECT_EQ(8, advance(80));
+    std::vector<Label> labels = cycles(quarterFrames());
+    ASSERT_EQ(1u, labels.size());
+    EXPECT_EQ((Label{10, 0, 1, 0, 1}), labels[0]);
+    EXPECT_EQ(2, simMmcCommandCount(0, 0x4A));
+    EXPECT_EQ(-1, simSetLtcReader(0, 10, 0, 0, 25, 1, 1));
+}
+
+TEST_F(SimTimeCodeTest, JamOffsetAgainstThePcClock) {
+    Link link;
+    EXPECT_EQ(-1, simTimeCodeOffset(0, nullptr, nullptr)); // no PLAY yet
+    // As a jam to the PC clock does it: locate to the next second, play 20 ms before it.
+    SYSTEMTIME wall{2026, 3, 5, 6, 10, 0, 0, 0};
+    ASSERT_EQ(0, simSetWallClock(&wall));
+    send(link, locate(1, 10, 0, 1));
+    advance(980);
+    send(link, kMmcPlay);
+    int atPlay = 0, now = 0;
+    ASSERT_EQ(0, simTimeCodeOffset(0, &atPlay, &now));
+    EXPECT_EQ(20, atPlay);
+    EXPECT_EQ(20, now);
+    advance(1000);
+    ASSERT_EQ(0, simTimeCodeOffset(0, &atPlay, &now));
+    EXPECT_EQ(20, atPlay);
+    EXPECT_EQ(20, now);
+    send(link, kMmcStop);
+    advance(500);
+    ASSERT_EQ(0, simTimeCodeOffset(0, &atPlay, &now));
+    EXPECT_EQ(-480, now);
+
+    // Frames count at the real rate; across midnight the offset stays small.
+    wall = SYSTEMTIME{2026, 3, 5, 6, 23, 59, 59, 990};
+    ASSERT_EQ(0, simSetWallClock(&wall));
+    send(link, locate(3, 0, 0, 0, 0));
+    send(link, kMmcPlay);
+    ASSERT_EQ(0, simTimeCodeOffset(0, &atPlay, &now));
+    EXPECT_EQ(10, atPlay);
+    send(link, locate(3, 23, 59, 59, 15));
+    send(link, unitFrame({0x3E, 0x03}));
+    send(link, kMmcPlay);
+    ASSERT_EQ(0, simTimeCodeOffset(0, &atPlay, &now));
+    EXPECT_EQ(-490, atPlay); // frame 15 at 29.97 is 500.5 ms into its second
+}
+
+TEST_F(SimTest, GeneratorRunsByItselfInRealTime) {
+    Link link;
+    link.queue(0);
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(locate(1, 3, 0, 0)));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(kMmcPlay));
+    EXPECT_TRUE(pumpUntil([] { return quarterFrames().size() >= 16; }, 3000));
+    // PLAY right after LOCATE: the full frame comes first, then the quarter frames.
+    ASSERT_FALSE(notices.empty());
+    size_t first = 0;
+    while (first < notices.size() && notices[first].message != MM_MIM_LONGDATA &&
+           notices[first].message != MM_MIM_DATA)
+        ++first;
+    ASSERT_LT(first, notices.size());
+    EXPECT_EQ(static_cast<UINT>(MM_MIM_LONGDATA), notices[first].message);
+    EXPECT_EQ((Bytes{0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x23, 0x00, 0x00, 0x00, 0xF7}), notices[first].data);
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(kMmcStop));
+    settle();
+    const std::vector<Label> labels = cycles(quarterFrames());
+    ASSERT_GE(labels.size(), 2u);
+    EXPECT_EQ((Label{3, 0, 0, 0, 1}), labels[0]);
+    EXPECT_EQ((Label{3, 0, 0, 2, 1}), labels[1]);
+    const size_t stopped = quarterFrames().size();
+    Sleep(100);
+    pump();
+    EXPECT_EQ(stopped, quarterFrames().size());
+}
+
+// ---- Calibration extras ----
+
+TEST_F(SimTest, CaptureTuningAndEraseEeprom) {
+    Link link;
+    uint16_t vcxo = 0;
+    uint32_t tcxo = 0;
+    ASSERT_EQ(0, simGetOscillatorWords(0, &vcxo, &tcxo));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x20})));
+    Bytes words = ask(link, unitFrame({0x50, 0x40}));
+    ASSERT_EQ(23u, words.size());
+    const uint16_t newVcxo = static_cast<uint16_t>(vcxo + 3);
+    const uint32_t newTcxo = tcxo + 100;
+    EXPECT_EQ((Bytes{static_cast<uint8_t>(newVcxo >> 12 & 15), static_cast<uint8_t>(newVcxo >> 8 & 15),
+                     static_cast<uint8_t>(newVcxo >> 4 & 15), static_cast<uint8_t>(newVcxo & 15)}),
+              Bytes(words.begin() + 6, words.begin() + 10));
+    uint32_t reported = 0;
+    for (int i = 14; i < 22; ++i)
+        reported = reported << 4 | words[i];
+    EXPECT_EQ(newTcxo, reported);
+
+    // Stored values, names and profiles go back to the factory; live values stay.
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x5A, 0x48, 0x01, 0x02})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x58, 0x79, 0x00, 0x07})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x5A, 0x50, 0x00, 0x01})));
+    ASSERT_EQ(0, simSetProfileName(0, 2, "Studio C"));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x44, 2, 4})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x54})));
+    ASSERT_EQ(4, simGetStoredParameter(0, 0, 2));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x22, 'E', 'R'})));
+    EXPECT_EQ(0, simGetCalibration(0, 0x48, 1));
+    EXPECT_EQ(0, simGetCalibration(0, 0x50, 1));
+    EXPECT_EQ(7, simGetCalibration(0, 0x79, 0));
+    char name[13];
+    ASSERT_EQ(0, simGetProfileName(0, 2, name));
+    EXPECT_STREQ("Profile 3", name);
+    EXPECT_EQ(2, simGetStoredParameter(0, 0, 2));
+    EXPECT_EQ(4, simGetParameter(0, 2));
+    uint16_t v2 = 0;
+    uint32_t t2 = 0;
+    ASSERT_EQ(0, simGetOscillatorWords(0, &v2, &t2));
+    EXPECT_EQ(vcxo, v2);
+    EXPECT_EQ(tcxo, t2);
+    EXPECT_EQ("Profile 1", nibbleText(ask(link, unitFrame({0x50, 0x0A})), 6, 12));
+    EXPECT_EQ(0, simProtocolViolations(0));
+}
+
+TEST_F(SimTest, VarispeedWordClockFrequency) {
+    Link link;
+    EXPECT_EQ(0, simGetWordClockMilliHertz(0));
+    // 48000533 mHz: K / f = 737271813 = 0x2BF1E005.
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x5C, 0x02, 0x0B, 0x0F, 0x01, 0x0E, 0x00, 0x00, 0x05})));
+    EXPECT_LE(std::llabs(simGetWordClockMilliHertz(0) - 48000533LL), 1LL);
+    EXPECT_EQ(0x40, simGetFlags(0) & 0x40);
+    // 40000000 mHz: 884736000 = 0x34BC0000, exact.
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x5C, 0x03, 0x04, 0x0B, 0x0C, 0x00, 0x00, 0x00, 0x00})));
+    EXPECT_EQ(40000000LL, simGetWordClockMilliHertz(0));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x5E})));
+    EXPECT_EQ(0, simGetWordClockMilliHertz(0));
+    EXPECT_EQ(0, simGetFlags(0) & 0x40);
+}
+
+// ---- Firmware update ----
+
+// One Intel HEX record line with its checksum.
+std::string hexRecord(int type, int address, const Bytes& data) {
+    int sum = static_cast<int>(data.size()) + (address >> 8) + (address & 0xFF) + type;
+    char cell[16];
+    std::snprintf(cell, sizeof cell, ":%02X%04X%02X", static_cast<int>(data.size()), address, type);
+    std::string line = cell;
+    for (uint8_t b : data) {
+        std::snprintf(cell, sizeof cell, "%02X", b);
+        line += cell;
+        sum += b;
+    }
+    std::snprintf(cell, sizeof cell, "%02X", (256 - sum % 256) % 256);
+    return line + cell;
+}
+
+Bytes recordMessage(const std::string& line) {
+    Bytes b{0xF0, 0x2C, 0x7F};
+    for (char c : line)
+        b.push_back(static_cast<uint8_t>(c));
+    b.push_back(0xF7);
+    return b;
+}
+
+Bytes headerMessage() {
+    const char header[] = "ZF030100000000000000(c)TestImage";
+    static_assert(sizeof header == 33, "32 characters");
+    Bytes b{0xF0, 0x2C};
+    for (size_t i = 0; i < 32; ++i)
+        b.push_back(static_cast<uint8_t>(header[i]));
+    b.push_back(0xF7);
+    return b;
+}
+
+// A small image: linear address, two data records of 16 bytes, end of file.
+std::vector<std::string> smallImage() {
+    Bytes data(16);
+    for (int i = 0; i < 16; ++i)
+        data[i] = static_cast<uint8_t>(i * 17);
+    return {hexRecord(4, 0, {0x00, 0x01}), hexRecord(0, 0x0000, data), hexRecord(0, 0x0010, data),
+            ":00000001FF"};
+}
+
+// The unit starts with firmware 0300 and identity report 0x08.
+const Bytes kErasedIdentity{0xF0, 0x2C, 0x5A, 0x42, 0x08, '1', '2', '3', '4', 0x7F, 0x7F, 0x7F, 0x7F, 0xF7};
+const Bytes kUpdatedIdentity{0xF0, 0x2C, 0x5A, 0x42, 0x0A, '1', '2', '3', '4', '0', '3', '0', '1', 0xF7};
+
+class SimFirmwareTest : public SimTest {
+  protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        simSetIdentity(0, "1234", "0300", 0x08);
+        link = std::make_unique<Link>();
+    }
+    void TearDown() override {
+        link.reset();
+        SimTest::TearDown();
+    }
+    // Command 0x0B, report 0x0C, the ports closed and opened again.
+    void prepareAndReconnect() {
+        EXPECT_EQ(unitFrame({0x0C}), ask(*link, unitFrame({0x0B})));
+        EXPECT_EQ(SIM_FIRMWARE_PREPARED, simFirmwareState(0));
+        link.reset();
+        EXPECT_EQ(SIM_FIRMWARE_ERASED, simFirmwareState(0));
+        link = std::make_unique<Link>();
+    }
+    void send(const Bytes& message) { ASSERT_EQ(MMSYSERR_NOERROR, link->send(message)); }
+    void sendImage(const std::vector<std::string>& records) {
+        send(headerMessage());
+        for (const std::string& r : records)
+            send(recordMessage(r));
+    }
+    std::unique_ptr<Link> link;
+};
+
+TEST_F(SimFirmwareTest, FullTransferGivesFirmware301) {
+    prepareAndReconnect();
+    EXPECT_EQ(kErasedIdentity, ask(*link, unitFrame({0x01})));
+    // Without firmware nothing else is answered.
+    const size_t replies = noticesOf(MM_MIM_LONGDATA).size();
+    send(unitFrame({0x40}));
+    send(kMmcRead);
+    settle();
+    EXPECT_EQ(replies, noticesOf(MM_MIM_LONGDATA).size());
+    EXPECT_EQ(0, simLostMessages(0));
+
+    sendImage(smallImage());
+    int records = -1, dataBytes = -1, errors = -1;
+    EXPECT_EQ(1, simFirmwareStats(0, &records, &dataBytes, &errors));
+    EXPECT_EQ(4, records);
+    EXPECT_EQ(32, dataBytes);
+    EXPECT_EQ(0, errors);
+    EXPECT_EQ(SIM_FIRMWARE_RUNS, simFirmwareState(0));
+    EXPECT_EQ(kUpdatedIdentity, ask(*link, unitFrame({0x01})));
+    EXPECT_EQ(27u, ask(*link, unitFrame({0x40})).size());
+    EXPECT_EQ(0, simProtocolViolations(0));
+    EXPECT_EQ(0, simUnknownCommands(0));
+    EXPECT_EQ(1, simCommandCount(0, 0x0B));
+}
+
+TEST_F(SimFirmwareTest, BadRecordsLeaveItErased) {
+    prepareAndReconnect();
+    std::vector<std::string> image = smallImage();
+    std::string bad = image[1];
+    bad.back() = bad.back() == '0' ? '1' : '0'; // checksum off by one
+    image[1] = bad;
+    sendImage(image);
+    int records = 0, errors = 0;
+    EXPECT_EQ(1, simFirmwareStats(0, &records, nullptr, &errors));
+    EXPECT_EQ(4, records);
+    EXPECT_EQ(1, errors);
+    EXPECT_EQ(kErasedIdentity, ask(*link, unitFrame({0x01})));
+    EXPECT_EQ(SIM_FIRMWARE_ERASED, simFirmwareState(0));
+
+    // Each kind of broken record counts; none is a protocol violation.
+    std::string lower = smallImage()[1];
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    sendImage({lower, smallImage()[1].substr(1), smallImage()[1] + "0", ":0200000000FE", hexRecord(6, 0, {}),
+               ":00000001FF"});
+    EXPECT_EQ(1, simFirmwareStats(0, &records, nullptr, &errors));
+    EXPECT_EQ(6, records);
+    EXPECT_EQ(5, errors);
+    EXPECT_EQ(SIM_FIRMWARE_ERASED, simFirmwareState(0));
+
+    // Without the end-of-file record the image is not complete; it completes
+    // the transfer when it comes, and records after it are errors.
+    sendImage({smallImage()[0], smallImage()[1]});
+    EXPECT_EQ(SIM_FIRMWARE_ERASED, simFirmwareState(0));
+    send(recordMessage(":00000001FF"));
+    EXPECT_EQ(SIM_FIRMWARE_RUNS, simFirmwareState(0));
+    send(recordMessage(smallImage()[2]));
+    EXPECT_EQ(1, simFirmwareStats(0, &records, nullptr, &errors));
+    EXPECT_EQ(4, records);
+    EXPECT_EQ(1, errors);
+    EXPECT_EQ(0, simProtocolViolations(0));
+}
+
+TEST_F(SimFirmwareTest, PortsClosedBeforeTheEndLeaveItErased) {
+    prepareAndReconnect();
+    const std::vector<std::string> image = smallImage();
+    send(headerMessage());
+    send(recordMessage(image[0]));
+    send(recordMessage(image[1]));
+    link.reset(); // closed and opened again
+    link = std::make_unique<Link>();
+    send(recordMessage(image[2]));
+    send(recordMessage(image[3]));
+    EXPECT_EQ(kErasedIdentity, ask(*link, unitFrame({0x01})));
+    // A new transfer from the header on succeeds.
+    sendImage(image);
+    EXPECT_EQ(kUpdatedIdentity, ask(*link, unitFrame({0x01})));
+}
+
+TEST_F(SimFirmwareTest, SilentUnitTakesTheImageOnOpenPorts) {
+    ASSERT_EQ(0, simSetFirmwareFailure(0, SIM_FIRMWARE_SILENT, 0));
+    send(unitFrame({0x0B}));
+    settle();
+    EXPECT_EQ(0, simLostMessages(0)); // a reply would have found no buffer
+    EXPECT_EQ(SIM_FIRMWARE_RUNS, simFirmwareState(0));
+    sendImage(smallImage());
+    EXPECT_EQ(kUpdatedIdentity, ask(*link, unitFrame({0x01})));
+    EXPECT_EQ(0, simProtocolViolations(0));
+}
+
+TEST_F(SimFirmwareTest, UnitVanishesDuringTheEraseWait) {
+    ASSERT_EQ(0, simSetFirmwareFailure(0, SIM_FIRMWARE_VANISH_AT_ERASE, 0));
+    EXPECT_EQ(unitFrame({0x0C}), ask(*link, unitFrame({0x0B})));
+    EXPECT_EQ(1u, midiInGetNumDevs());
+    link.reset();
+    EXPECT_EQ(0u, midiInGetNumDevs());
+    EXPECT_EQ(0u, midiOutGetNumDevs());
+    simReplug(0);
+    link = std::make_unique<Link>();
+    EXPECT_EQ(kErasedIdentity.size(), ask(*link, unitFrame({0x01})).size());
+    EXPECT_EQ(SIM_FIRMWARE_ERASED, simFirmwareState(0));
+}
+
+TEST_F(SimFirmwareTest, UnitVanishesAfterRecords) {
+    ASSERT_EQ(0, simSetFirmwareFailure(0, SIM_FIRMWARE_VANISH_AFTER_RECORDS, 2));
+    EXPECT_EQ(-1, simSetFirmwareFailure(0, SIM_FIRMWARE_VANISH_AFTER_RECORDS, 0));
+    prepareAndReconnect();
+    sendImage(smallImage());
+    int records = 0;
+    EXPECT_EQ(1, simFirmwareStats(0, &records, nullptr, nullptr));
+    EXPECT_EQ(2, records);
+    EXPECT_EQ(0u, midiInGetNumDevs());
+    EXPECT_EQ(MMSYSERR_NODRIVER, midiInStart(link->in));
+    link.reset();
+    simReplug(0);
+    link = std::make_unique<Link>();
+    EXPECT_EQ(kErasedIdentity, ask(*link, unitFrame({0x01})));
+}
+
+TEST_F(SimTest, OutputBacklogIsDroppedWhenThePortCloses) {
+    // 100 messages of 300 bytes: almost ten seconds on the wire.
+    auto link = std::make_unique<Link>();
+    const Bytes record = recordMessage(":" + std::string(295, '0'));
+    ASSERT_EQ(300u, record.size());
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(MMSYSERR_NOERROR, link->send(record));
+    link.reset();
+    link = std::make_unique<Link>();
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(14u, ask(*link, unitFrame({0x01})).size());
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(1500));
+    EXPECT_EQ(0, simProtocolViolations(0));
+}
+
+TEST_F(SimTest, ConfigurationForTheDemo) {
+    ASSERT_EQ(0, simConfigure("firmware=7F7F7F7F;fwfailure=silent;ltc=10:00:00:00/25"));
+    EXPECT_EQ(SIM_FIRMWARE_ERASED, simFirmwareState(0));
+    {
+        Link link;
+        ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x0B})));
+        settle();
+        EXPECT_EQ(0, simLostMessages(0)); // not answered
+    }
+    simSetIdentity(0, "1234", "0301", 0x0A);
+    {
+        Link link;
+        ASSERT_EQ(MMSYSERR_NOERROR, link.send(kMmcJam));
+        EXPECT_TRUE(generatorRunning());
+        EXPECT_EQ(10, generatorTime().h);
+    }
+    ASSERT_EQ(0, simConfigure("fwfailure=vanish-after-3;ltc=-"));
+    EXPECT_EQ(-1, simConfigure("fwfailure=vanish-after-x"));
+    EXPECT_EQ(-1, simConfigure("ltc=10:00:00:25/25"));
+    EXPECT_EQ(-1, simConfigure("ltc=10:00:00:00/26"));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -340,6 +341,111 @@ TEST_F(Jam, AbsentMtcRequestsWithAutoJam) {
     MSG msg;
     EXPECT_TRUE(PeekMessageA(&msg, window, WM_COMMAND, WM_COMMAND, PM_REMOVE));
     EXPECT_EQ(LOWORD(msg.wParam), IDC_JAM_SYSTEM_TIME);
+}
+
+} // namespace
+
+namespace {
+
+// The unit's generator against the PC clock: both clocks stepped together.
+class JamWithGenerator : public TimeCode {
+  protected:
+    void SetUp() override {
+        TimeCode::SetUp();
+        simUseManualClock(1);
+        now = SYSTEMTIME{2026, 3, 6, 7, 10, 0, 0, 500};
+        sync();
+        connected();
+    }
+    void sync() {
+        simSetWallClock(&now);
+        setClock(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+    }
+    // Both clocks move in 20 ms steps, the unit's time code delivered after
+    // each, so the panel reads the PC time as the pieces arrive.
+    void advance(DWORD milliseconds) {
+        for (DWORD done = 0; done < milliseconds; done += 20) {
+            FILETIME file;
+            SystemTimeToFileTime(&now, &file);
+            ULARGE_INTEGER t{{file.dwLowDateTime, file.dwHighDateTime}};
+            t.QuadPart += 20 * 10000ULL;
+            file = FILETIME{t.LowPart, t.HighPart};
+            FileTimeToSystemTime(&file, &now);
+            simAdvance(20);
+            setClock(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+            deliver();
+        }
+    }
+    SYSTEMTIME now{};
+};
+
+TEST_F(JamWithGenerator, UnitRunsWithinOneFrameOfThePcClock) {
+    SendDlgItemMessageA(window, IDC_HD_STANDARD, LB_SETCURSEL, 2, 0); // 1080i 50: 25 fps time code
+    command(window, IDC_JAM_SYSTEM_TIME, BN_CLICKED);
+    advance(580); // 10:00:01.080
+    tick(window, kTimerClock);
+    deliver();
+    EXPECT_EQ(controlText(window, IDC_MTC_DISPLAY), "10:00:02:00 25 fps"); // the full frame after LOCATE
+    advance(900);                                                          // 10:00:01.980
+    tick(window, kTimerClock);
+    deliver();
+    EXPECT_EQ(panel.jamState, 3);
+    int atPlay = 9999, current = 9999;
+    ASSERT_EQ(simTimeCodeOffset(0, &atPlay, &current), 0);
+    EXPECT_LT(std::abs(atPlay), 40) << "offset when PLAY arrived: " << atPlay << " ms";
+    advance(3000);
+    ASSERT_EQ(simTimeCodeOffset(0, &atPlay, &current), 0);
+    EXPECT_LT(std::abs(current), 40) << "offset after three seconds: " << current << " ms";
+    // The quarter frames reached the display, and the clock check found the unit in step.
+    EXPECT_EQ(controlText(window, IDC_MTC_DISPLAY).substr(0, 8), "10:00:04");
+    EXPECT_EQ(controlText(window, IDC_MTC_DISPLAY).substr(11), " 25 fps");
+    EXPECT_EQ(controlText(window, IDC_MTC_ERROR).find("error >"), std::string::npos)
+        << controlText(window, IDC_MTC_ERROR);
+    EXPECT_EQ(panel.mtcErrorCount, 0);
+}
+
+TEST_F(JamWithGenerator, EveryRateReachesTheDisplayWithItsLabel) {
+    const struct {
+        int locateIndex;
+        const char* label;
+    } rates[] = {
+        {0, "24 fps"}, {1, "25 fps"}, {2, "29.97 DF"}, {3, "30 fps"}, {4, "23.98 fps"}, {5, "29.97 fps"},
+    };
+    for (auto r : rates) {
+        SCOPED_TRACE(r.label);
+        SendDlgItemMessageA(window, IDC_LOCATE_RATE, LB_SETCURSEL, r.locateIndex, 0);
+        command(window, IDC_LOCATE_RATE, LBN_SELCHANGE);
+        SetDlgItemTextA(window, IDC_LOCATE_HOURS, "1");
+        command(window, IDC_MMC_LOCATE, BN_CLICKED);
+        deliver();
+        for (int i = 0; i < 5; ++i)
+            tick(window, kTimerMtcWatchdog);       // stopped: no MTC
+        command(window, IDC_MMC_PLAY, BN_CLICKED); // the first cycle asks the unit for its mode again
+        deliver();
+        advance(1000);
+        std::string shown = controlText(window, IDC_MTC_DISPLAY);
+        EXPECT_EQ(shown.substr(0, 6), "01:00:");
+        EXPECT_EQ(shown.substr(12), r.label);
+        command(window, IDC_MMC_STOP, BN_CLICKED);
+        deliver();
+    }
+}
+
+TEST_F(JamWithGenerator, JamToTheLtcReader) {
+    simSetLtcReader(0, 5, 6, 7, 8, 1, 1);
+    command(window, IDC_JAM_LTC, BN_CLICKED);
+    deliver();
+    int h = 0, m = 0;
+    simGetTimeCode(0, &h, &m, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(h, 5);
+    EXPECT_EQ(m, 6);
+    size_t before = logLines(window).size();
+    // The log line comes with the next mode answer, asked for when MTC returns.
+    panel.mtcWatchdog = 5;
+    advance(200);
+    std::vector<std::string> lines = logLines(window);
+    ASSERT_EQ(lines.size(), before + 1);
+    EXPECT_EQ(lines.back().substr(20), "Jam Sync to LTC Reader");
 }
 
 } // namespace

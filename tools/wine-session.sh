@@ -12,10 +12,8 @@ set -u
 build_dir=$(cd "${1:?usage: wine-session.sh BUILD_DIR COMMAND...}" && pwd)
 shift
 
-WINE=${WINE:-/usr/lib/wine/wine64}
-[ -x "$WINE" ] || WINE=$(command -v wine64 || command -v wine)
-WINESERVER=$(dirname "$WINE")/wineserver
-[ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver)
+. "$(dirname "$0")/../cmake/wine-prefix.sh"
+wine_find
 
 export WINEPREFIX=${WINEPREFIX:-$build_dir/wineprefix-test}
 export ZEMBRAX_UNMANAGED=1
@@ -23,17 +21,7 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 
-xvfb_pid=
-if [ -z "${DISPLAY:-}" ]; then
-    n=90
-    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
-    export DISPLAY=":$n"
-fi
-
-. "$(dirname "$0")/../cmake/wine-prefix.sh"
+wine_start_display
 wine_prefix_setup
 "$WINESERVER" -p # stays up for the whole command
 # Start Wine's own services and desktop now, detached from the command's
@@ -45,8 +33,5 @@ wine_prefix_setup
 rc=$?
 
 "$WINESERVER" -k 2>/dev/null
-if [ -n "$xvfb_pid" ]; then
-    kill "$xvfb_pid" 2>/dev/null
-    wait "$xvfb_pid" 2>/dev/null
-fi
+wine_stop_display
 exit $rc
