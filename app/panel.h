@@ -86,6 +86,7 @@ struct PanelState {
     bool ltcReaderMode;
     bool jamLtcPending;
     SYSTEMTIME clockTime;
+    UINT clockPeriod; // the period timer 5 was last set to
 
     // Firmware update: the phase, the image carried in the program's
     // resources, the record loop's counters and its message buffer.

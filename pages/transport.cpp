@@ -176,7 +176,8 @@ void clockTick() {
         addSecond(panel.clockTime);
     }
     if (panel.jamState == 1) period -= 100;
-    SetTimer(panel.window, kTimerClock, static_cast<UINT>(period), nullptr);
+    panel.clockPeriod = static_cast<UINT>(period);
+    SetTimer(panel.window, kTimerClock, panel.clockPeriod, nullptr);
     std::snprintf(panel.textBuffer, kTextBufferSize, "%02d:%02d:%02d", panel.clockTime.wHour,
                   panel.clockTime.wMinute, panel.clockTime.wSecond);
     SetDlgItemTextA(panel.window, IDC_CLOCK_DISPLAY, panel.textBuffer);

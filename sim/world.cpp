@@ -1,5 +1,7 @@
 #include "world.h"
 
+#include "sim_control.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -122,6 +124,8 @@ World::World() : epoch(Clock::now()) {
 
 void World::resetToDefault() {
     closeAllHandles();
+    frontPanelSeconds = 0;
+    ++frontPanelGeneration;
     inputs.assign(1, InputPort{});
     inputs[0].name = "ZEM HD MIDI In";
     outputs.assign(1, OutputPort{});
@@ -322,7 +326,7 @@ bool World::configure(const std::string& text, std::string& error) {
 
 bool World::applyConfiguration(const std::string& text, std::string& error) {
     resetToDefault();
-    long unitCount = -1, grace = -1, outDelay = -1;
+    long unitCount = -1, grace = -1, outDelay = -1, frontPanel = -1;
     bool haveInputs = false, haveOutputs = false;
     std::vector<std::string> inputNames, outputNames, serials, firmwares, kinds, unitInputs, unitOutputs,
         firmwareFailures, ltcReaders;
@@ -364,7 +368,12 @@ bool World::applyConfiguration(const std::string& text, std::string& error) {
             ltcReaders = split(value, ',');
         else if (key == "wirelog")
             wireLogPath = value;
-        else if (key == "grace") {
+        else if (key == "frontpanel") {
+            if (!parseInt(value, 10, 1, 3600, frontPanel)) {
+                error = "frontpanel must be 1 to 3600 seconds: " + value;
+                return false;
+            }
+        } else if (key == "grace") {
             if (!parseInt(value, 10, 0, 10000, grace)) {
                 error = "grace must be 0 to 10000 ms: " + value;
                 return false;
@@ -487,6 +496,7 @@ bool World::applyConfiguration(const std::string& text, std::string& error) {
         }
     }
     if (grace >= 0) graceMs = static_cast<DWORD>(grace);
+    if (frontPanel > 0) startFrontPanelOperator(frontPanel);
     if (outDelay >= 0) outputDoneDelay = static_cast<DWORD>(outDelay);
     stateChanged();
     return true;
@@ -862,6 +872,28 @@ World& world() {
         std::thread([] { instance->deliveryLoop(); }).detach();
     });
     return *instance;
+}
+
+// The demo's operator at the unit: every few seconds it picks the next SD
+// standard on the front panel (event 0x07), and every third time it saves the
+// current profile (event 0x08), through the same control functions the tests
+// use. It ends when the world is reset or configured anew.
+void World::startFrontPanelOperator(long seconds) {
+    frontPanelSeconds = seconds;
+    const unsigned generation = ++frontPanelGeneration;
+    std::thread([this, seconds, generation] {
+        for (int round = 1;; ++round) {
+            Sleep(static_cast<DWORD>(seconds) * 1000);
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (frontPanelGeneration != generation || units.empty()) return;
+            }
+            if (round % 3 == 0)
+                simFrontPanelSaveProfile(0);
+            else
+                simFrontPanelSet(0, 2, round % 5 + 1);
+        }
+    }).detach();
 }
 
 } // namespace sim

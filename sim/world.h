@@ -135,6 +135,11 @@ class World {
     std::vector<DelayedReply> delayed; // in the order the unit decided to send them
     DWORD outputDoneDelay = 0;
     DWORD graceMs = kDefaultGraceMs;
+    // Demo: every this many seconds somebody works the first unit's front
+    // panel (0: nobody). Each reset or configuration starts a new generation
+    // and so ends the operator of the one before.
+    long frontPanelSeconds = 0;
+    unsigned frontPanelGeneration = 0;
     int callbacksInFlight = 0;
     DWORD deliveryThreadId = 0;
     HANDLE idleEvent;
@@ -144,6 +149,7 @@ class World {
     void resetToDefault();
     // Applies a configuration text (the ZEMBRAX_SIM grammar) on top of the
     // default world. Returns false and names the bad entry in `error`.
+    void startFrontPanelOperator(long seconds);
     bool configure(const std::string& text, std::string& error);
     void closeAllHandles();
     void closeHandlesOfInputs();

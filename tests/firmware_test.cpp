@@ -158,7 +158,12 @@ class Update : public ::testing::Test {
 
 TEST_F(Update, CarriedImageBringsTheUnitTo301) {
     startAndErase();
-    pumpMessages(); // every record, one posted command each
+    EXPECT_EQ(bar(), 100); // the erase animation's end: full
+    sendRecords(28);       // 28 records after the header: below one percent
+    EXPECT_EQ(bar(), 100);
+    sendRecords(1);
+    EXPECT_EQ(bar(), 6); // one percent, shown as 6
+    pumpMessages();      // the rest, one posted command each
     deliver();
     EXPECT_EQ(status(), "Firmware update done\n");
     EXPECT_EQ(panel.updateState, 7);

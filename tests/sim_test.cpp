@@ -753,6 +753,22 @@ TEST_F(SimTest, ConfigurationTextBuildsTheWorld) {
     EXPECT_EQ(-1, simConfigure("colour=blue"));
 }
 
+TEST_F(SimTest, DemoOperatorWorksTheFrontPanel) {
+    ASSERT_EQ(0, simConfigure("frontpanel=1"));
+    int before = simGetParameter(0, 2);
+    int after = before;
+    for (int i = 0; i < 100 && after == before; ++i) {
+        Sleep(50);
+        after = simGetParameter(0, 2);
+    }
+    EXPECT_NE(after, before); // a new SD standard picked on the unit itself
+    simReset();               // ends the operator
+    int settled = simGetParameter(0, 2);
+    Sleep(1300);
+    EXPECT_EQ(simGetParameter(0, 2), settled);
+    EXPECT_EQ(-1, simConfigure("frontpanel=0"));
+}
+
 TEST_F(SimTest, WireLogHasBothDirections) {
     char dir[MAX_PATH], path[MAX_PATH];
     GetTempPathA(MAX_PATH, dir);

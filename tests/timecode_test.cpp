@@ -249,9 +249,15 @@ TEST_F(TimeCode, ClockTickPeriodsAndRounding) {
     setClock(2026, 3, 7, 12, 34, 56, 700);
     tick(window, kTimerClock);
     EXPECT_EQ(controlText(window, IDC_CLOCK_DISPLAY), "12:34:57");
+    EXPECT_EQ(panel.clockPeriod, 1380u);
     setClock(2026, 3, 7, 12, 34, 56, 300);
     tick(window, kTimerClock);
     EXPECT_EQ(controlText(window, IDC_CLOCK_DISPLAY), "12:34:56");
+    EXPECT_EQ(panel.clockPeriod, 780u);
+    panel.jamState = 1; // an armed jam ticks 100 ms earlier (the tick itself abandons it: no standard)
+    tick(window, kTimerClock);
+    EXPECT_EQ(panel.clockPeriod, 680u);
+    EXPECT_TRUE(timerRunning(window, kTimerClock, 100));
     setClock(2026, 3, 7, 23, 59, 59, 600);
     tick(window, kTimerClock);
     EXPECT_EQ(controlText(window, IDC_CLOCK_DISPLAY), "00:00:00");
