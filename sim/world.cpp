@@ -329,7 +329,7 @@ bool World::applyConfiguration(const std::string& text, std::string& error) {
     long unitCount = -1, grace = -1, outDelay = -1, frontPanel = -1;
     bool haveInputs = false, haveOutputs = false;
     std::vector<std::string> inputNames, outputNames, serials, firmwares, kinds, unitInputs, unitOutputs,
-        firmwareFailures, ltcReaders;
+        firmwareFailures, ltcReaders, timeCodes;
     std::string wireLogPath;
     for (const std::string& entry : split(text, ';')) {
         if (entry.empty()) continue;
@@ -366,6 +366,8 @@ bool World::applyConfiguration(const std::string& text, std::string& error) {
             firmwareFailures = split(value, ',');
         else if (key == "ltc")
             ltcReaders = split(value, ',');
+        else if (key == "timecode")
+            timeCodes = split(value, ',');
         else if (key == "wirelog")
             wireLogPath = value;
         else if (key == "frontpanel") {
@@ -493,6 +495,18 @@ bool World::applyConfiguration(const std::string& text, std::string& error) {
             rate.code = rateCode;
             m.ltcReader.set(t, rate, clockNow());
             m.ltcReader.start(clockNow());
+        }
+        if (k < static_cast<int>(timeCodes.size()) && timeCodes[k] != "-" && !timeCodes[k].empty()) {
+            TimeCode t;
+            int rateCode;
+            if (!parseTimeCode(timeCodes[k], t, rateCode)) {
+                error = "timecode must be hh:mm:ss:ff/rate with rate 24, 25, 30df or 30: " + timeCodes[k];
+                return false;
+            }
+            FrameRate rate;
+            rate.code = rateCode;
+            m.generator.set(t, rate, clockNow());
+            m.generator.play(clockNow()); // running from power-up, as for the demo
         }
     }
     if (grace >= 0) graceMs = static_cast<DWORD>(grace);

@@ -753,6 +753,17 @@ TEST_F(SimTest, ConfigurationTextBuildsTheWorld) {
     EXPECT_EQ(-1, simConfigure("colour=blue"));
 }
 
+TEST_F(SimTest, DemoTimeCodeRunsFromTheStart) {
+    ASSERT_EQ(0, simConfigure("timecode=10:20:30:00/25"));
+    int h = 0, m = 0, s = 0, running = 0;
+    ASSERT_EQ(0, simGetTimeCode(0, &h, &m, &s, nullptr, nullptr, &running));
+    EXPECT_EQ(running, 1);
+    EXPECT_EQ(h, 10);
+    EXPECT_EQ(m, 20);
+    EXPECT_EQ(-1, simConfigure("timecode=10:20:30/25"));
+    simReset();
+}
+
 TEST_F(SimTest, DemoOperatorWorksTheFrontPanel) {
     ASSERT_EQ(0, simConfigure("frontpanel=1"));
     int before = simGetParameter(0, 2);

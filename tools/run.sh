@@ -9,4 +9,7 @@ cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j "$(nproc)" --target demo
+# Without a configuration of your own: time code running from the PC's time,
+# and somebody at the unit's front panel every 30 s.
+export ZEMBRAX_SIM=${ZEMBRAX_SIM-"timecode=$(date +%H:%M:%S):00/25;frontpanel=30"}
 exec cmake/wine-run.sh build/demo/zembrax-panel.exe "$@"
