@@ -258,6 +258,8 @@ TEST_F(Update, ImageShapesThatFail) {
         std::string text;
     } cases[] = {
         {"last record without CR", header + "\r:020000040001F9\r:00000001FF"},
+        {"CR LF line ends: a line feed is left after the last CR",
+         header + "\r\n:020000040001F9\r\n:00000001FF\r\n"},
         {"0xFF after the last CR", header + "\r:020000040001F9\r:00000001FF\r\xFF:00\r"},
         {"record too long for the buffer", header + "\r:" + std::string(1021, '0') + "\r:00000001FF\r"},
         {"header without CR", header + ":00000001FF\r:00000001FF\r"},
