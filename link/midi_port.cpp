@@ -143,6 +143,9 @@ void sendSysEx(const uint8_t* bytes, std::size_t length) {
 
 void receiveSysEx(MIDIHDR* header) {
     if (!isOwnInputHeader(header)) return;
+    // A notification that reaches us after the buffer went back to the driver
+    // (one posted before a close and reopen) was handled already.
+    if (header->dwFlags & MHDR_INQUEUE) return;
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(header->lpData);
     DWORD count = header->dwBytesRecorded;
     if (count == 0) return; // handed back empty by midiInReset: not queued again
@@ -153,7 +156,7 @@ void receiveSysEx(MIDIHDR* header) {
 }
 
 void receiveLongError(MIDIHDR* header) {
-    if (!isOwnInputHeader(header) || !panel.inputPort) return;
+    if (!isOwnInputHeader(header) || !panel.inputPort || (header->dwFlags & MHDR_INQUEUE)) return;
     queueInputBuffer(*header, kSiteInRequeue);
 }
 

@@ -439,6 +439,22 @@ TEST_F(Link, LongMessageArrivesInSeveralBuffersEachDispatched) {
     EXPECT_EQ(simLostMessages(0), 0);
 }
 
+TEST_F(Link, LateNotificationForAQueuedBufferIsIgnored) {
+    connectAndIdentify(window);
+    runRequestSequence(window);
+    size_t before = logSize();
+    // Both buffers are with the driver; a notification for one of them now is
+    // a stale one (posted before a close and reopen): nothing is dispatched
+    // again and the buffer is not queued twice.
+    ASSERT_EQ(simQueuedInputBuffers(0), 2);
+    SendMessageA(window, MM_MIM_LONGDATA, 0, reinterpret_cast<LPARAM>(&panel.inputHeaderA));
+    SendMessageA(window, MM_MIM_LONGERROR, 0, reinterpret_cast<LPARAM>(&panel.inputHeaderB));
+    EXPECT_EQ(logSize(), before);
+    EXPECT_EQ(simQueuedInputBuffers(0), 2);
+    unitSends(device({0x61, 0x02}));
+    EXPECT_EQ(logSize(), before + 1);
+}
+
 TEST_F(Link, MessageWithoutEndIsIgnored) {
     closePanel(window);
     open("-S");
