@@ -1,0 +1,100 @@
+// The two help message boxes: caption and text as the operator sees them.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <thread>
+
+#include "app/resources/resource.h"
+#include "harness.h"
+
+#ifndef ZEMBRAX_MAKER_WEB_ADDRESS
+#define ZEMBRAX_MAKER_WEB_ADDRESS "www.kermaveld.example"
+#endif
+
+namespace {
+
+struct Shown {
+    std::string caption;
+    std::string text;
+};
+
+struct Search {
+    HWND owner;
+    HWND found;
+};
+
+BOOL CALLBACK findOwnedDialog(HWND candidate, LPARAM lParam) {
+    auto* search = reinterpret_cast<Search*>(lParam);
+    char className[32] = {};
+    GetClassNameA(candidate, className, sizeof className);
+    if (std::string(className) == "#32770" && GetWindow(candidate, GW_OWNER) == search->owner) {
+        search->found = candidate;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Presses a help button and reads the message box it opens from another
+// thread, then closes the box with its OK button (whatever its caption, so a
+// wrong one fails the test instead of leaving the box open).
+Shown pressHelp(HWND window, int button) {
+    Shown shown;
+    std::thread reader([&] {
+        for (int i = 0; i < 400; ++i) {
+            Search search{window, nullptr};
+            EnumWindows(findOwnedDialog, reinterpret_cast<LPARAM>(&search));
+            if (search.found) {
+                char text[2048] = {};
+                GetWindowTextA(search.found, text, sizeof text);
+                shown.caption = text;
+                GetDlgItemTextA(search.found, 0xFFFF, text, sizeof text); // the box's message text
+                shown.text = text;
+                PostMessageA(search.found, WM_COMMAND, IDOK, 0);
+                return;
+            }
+            Sleep(25);
+        }
+    });
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0); // returns when the box closes
+    reader.join();
+    return shown;
+}
+
+TEST(Help, VarispeedHelp) {
+    HWND window = openPanel();
+    Shown shown = pressHelp(window, IDC_VARISPEED_HELP);
+    EXPECT_EQ(shown.caption, "   Word Clock Varispeed");
+    EXPECT_EQ(shown.text, "Use varispeed to generate non standard sample rates locked\n"
+                          "to the video reference. Asynchronously recorded audio files can\n"
+                          "be corrected by using inverse tuned playback sample rates.\n"
+                          "Enter an integer value from 40000000 to 52025000 mHz.\n"
+                          "Example:\n"
+                          "A 48 kHz audio file accumulates a 40ms (+1 frame) offset to a\n"
+                          "PAL 25 fps movie after one hour of playback (90000 frames).\n"
+                          "90001 frames / 90000 frames * 48000 Hz = 48000533 mHz\n"
+                          "A playback sample rate of 48000533 mHz will compensate a +1 frame\n"
+                          "audio drift at a duration of one hour.");
+    closePanel(window);
+}
+
+TEST(Help, FirmwareHelp) {
+    HWND window = openPanel();
+    Shown shown = pressHelp(window, IDC_UPDATE_HELP);
+    EXPECT_EQ(shown.caption, "   Firmware 3.0");
+    EXPECT_EQ(shown.text,
+              "To update your zembrax firmware to version 3.0 you first\n"
+              "have to connect the unit to an Intel PC running windows 10 via USB.\n"
+              "Press Connect -> Update Firmware.\n"
+              "Your current settings will be copied into new user profile 4: User FW21.\n\n"
+              "After the firmware update your zembrax HD will be ready to connect to AMD Ryzen as well as "
+              "newest Apple M1 hardware.\n\n"
+              "For new features of firmware 3.0 please refer to the\n\n"
+              "--- zembrax HD 3.0 update documentation ---\n\n"
+              "which can be downloaded from\n\n"
+              "---- " ZEMBRAX_MAKER_WEB_ADDRESS " ----");
+    closePanel(window);
+}
+
+} // namespace
