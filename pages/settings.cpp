@@ -115,13 +115,7 @@ void setCompanion(uint8_t parameter, uint8_t value) {
     sendParameter(Msg::SetCompanion, parameter, value);
 }
 
-// HD list index and HD code ((group - 1) * 5 + rate position - 1): codes 10,
-// 11, 20 and 21 have no entry.
-int hdCodeOfIndex(int index) {
-    int code = index + (index > 9 ? 2 : 0);
-    return code + (code > 19 ? 2 : 0);
-}
-
+// The other direction: the list index of an HD code.
 int hdIndexOfCode(int code) {
     int index = code - (code > 9 ? 2 : 0);
     return index - (index > 19 ? 2 : 0);
@@ -212,6 +206,11 @@ void rebuildWordList(int id, int row, int labels, uint8_t reported) {
 }
 
 } // namespace
+
+int hdCodeOfIndex(int index) {
+    int code = index + (index > 9 ? 2 : 0);
+    return code + (code > 19 ? 2 : 0);
+}
 
 void fillSettingsLists() {
     fill(IDC_VIDEO_REF, kVideoReference);

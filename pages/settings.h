@@ -8,6 +8,10 @@
 // Shortest settings report: bytes 5 to 25 are read, the final F7 follows.
 constexpr std::size_t kSettingsReportLength = 27;
 
+// HD code ((group - 1) * 5 + rate position - 1) of an entry of list 242;
+// codes 10, 11, 20 and 21 have no entry.
+int hdCodeOfIndex(int index);
+
 // Appends the static entries to lists 240, 241, 255, 256, 242, 247 and 248.
 void fillSettingsLists();
 

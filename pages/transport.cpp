@@ -15,6 +15,7 @@
 #include "../app/resources/resource.h"
 #include "../link/message_table.h"
 #include "mtc_reader.h"
+#include "settings.h"
 
 namespace {
 
@@ -76,9 +77,7 @@ void jamSystemTime() {
 uint8_t jamHoursByte(int hour) {
     LRESULT index = SendMessageA(control(IDC_HD_STANDARD), LB_GETCURSEL, 0, 0);
     if (index < 0) return kNoRate;
-    int code = static_cast<int>(index) + (index > 9 ? 2 : 0);
-    code += code > 19 ? 2 : 0;
-    switch (code % 5) {
+    switch (hdCodeOfIndex(static_cast<int>(index)) % 5) {
     case 1: return static_cast<uint8_t>(hour);
     case 2: return static_cast<uint8_t>(hour | 0x20);
     case 3: return static_cast<uint8_t>(hour | 0x40);

@@ -484,27 +484,30 @@ bool World::applyConfiguration(const std::string& text, std::string& error) {
                 return false;
             }
         }
-        if (k < static_cast<int>(ltcReaders.size()) && ltcReaders[k] != "-" && !ltcReaders[k].empty()) {
-            TimeCode t;
-            int rateCode;
-            if (!parseTimeCode(ltcReaders[k], t, rateCode)) {
-                error = "ltc must be hh:mm:ss:ff/rate with rate 24, 25, 30df or 30: " + ltcReaders[k];
+        // Unit k's entry of a per-unit time-code list ("-" or nothing: none).
+        // Returns false for a malformed one, true otherwise; *given tells whether there was one.
+        auto timeCodeEntry = [&](const std::vector<std::string>& list, const char* key, TimeCode& t,
+                                 FrameRate& rate, bool& given) {
+            given = k < static_cast<int>(list.size()) && list[k] != "-" && !list[k].empty();
+            if (!given) return true;
+            if (!parseTimeCode(list[k], t, rate.code)) {
+                error =
+                    std::string(key) + " must be hh:mm:ss:ff/rate with rate 24, 25, 30df or 30: " + list[k];
                 return false;
             }
-            FrameRate rate;
-            rate.code = rateCode;
+            return true;
+        };
+        TimeCode t;
+        FrameRate rate;
+        bool given = false;
+        if (!timeCodeEntry(ltcReaders, "ltc", t, rate, given)) return false;
+        if (given) {
             m.ltcReader.set(t, rate, clockNow());
             m.ltcReader.start(clockNow());
         }
-        if (k < static_cast<int>(timeCodes.size()) && timeCodes[k] != "-" && !timeCodes[k].empty()) {
-            TimeCode t;
-            int rateCode;
-            if (!parseTimeCode(timeCodes[k], t, rateCode)) {
-                error = "timecode must be hh:mm:ss:ff/rate with rate 24, 25, 30df or 30: " + timeCodes[k];
-                return false;
-            }
-            FrameRate rate;
-            rate.code = rateCode;
+        rate = FrameRate{};
+        if (!timeCodeEntry(timeCodes, "timecode", t, rate, given)) return false;
+        if (given) {
             m.generator.set(t, rate, clockNow());
             m.generator.play(clockNow()); // running from power-up, as for the demo
         }
