@@ -19,6 +19,8 @@
 #include "pages.h"
 #include "panel.h"
 #include "resources/resource.h"
+#include "router.h"
+#include "timer.h"
 
 PanelState panel = initialPanelState();
 
@@ -69,10 +71,14 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// Switch D at index i: "hh:mm" right after the letter, at most one blank between.
+// Switch D at index i: "hh:mm" right after the letter, at most one blank
+// between. A time that names no time of day (hour over 23, minute over 59) is
+// logged and ignored: the time before this switch (03:00 by default) stays.
 void applyDailyJamTime(int i) {
     const char* text = panel.argumentText;
     SendMessageA(control(IDC_DAILY_JAM), BM_SETCHECK, BST_CHECKED, 0);
+    const uint8_t hour = panel.dailyJamHour;
+    const uint8_t minute = panel.dailyJamMinute;
     int p = i + 1;
     if (text[p] == ' ') p = i + 2;
     if (isDigit(text[p])) panel.dailyJamHour = static_cast<uint8_t>(10 * (text[p] - '0'));
@@ -82,6 +88,11 @@ void applyDailyJamTime(int i) {
         if (isDigit(text[p + 3])) panel.dailyJamMinute = static_cast<uint8_t>(10 * (text[p + 3] - '0'));
         if (isDigit(text[p + 4]))
             panel.dailyJamMinute = static_cast<uint8_t>(panel.dailyJamMinute + (text[p + 4] - '0'));
+    }
+    if (panel.dailyJamHour > 23 || panel.dailyJamMinute > 59) {
+        logLine("daily jam time %02d:%02d ignored", panel.dailyJamHour, panel.dailyJamMinute);
+        panel.dailyJamHour = hour;
+        panel.dailyJamMinute = minute;
     }
 }
 
@@ -104,7 +115,7 @@ void applySwitches() {
         switch (c) {
         case 'A':
         case 'a':
-            SetTimer(panel.window, kTimerAutoConnect, 2000, nullptr);
+            startTimer(kTimerAutoConnect, 2000);
             SendMessageA(control(IDC_AUTO_CONNECT), BM_SETCHECK, BST_CHECKED, 0);
             break;
         case 'C':
@@ -161,7 +172,7 @@ void onInitDialog() {
     fillLocateRateList();
 
     logLine("application started %s", panel.argumentText);
-    SetTimer(panel.window, kTimerClock, 100, nullptr);
+    startTimer(kTimerClock, 100);
     ShowWindow(control(IDC_CAPTURE_TUNING), SW_HIDE);
     ShowWindow(control(IDC_ERASE_EEPROM), SW_HIDE);
     applySwitches();
@@ -193,7 +204,7 @@ void onCommand(WPARAM wParam, LPARAM) {
     int code = HIWORD(wParam);
     switch (id) {
     case IDC_CONNECT: connectUnit(); break;
-    case IDC_RELEASE: releaseUnit(); break;
+    case IDC_RELEASE: onReleaseCommand(); break;
     case IDC_AUTO_CONNECT: onAutoConnectClicked(); break;
     case IDC_UPDATE_HELP: onUpdateHelp(); break;
     case IDC_UPDATE_FIRMWARE: onUpdateFirmware(); break;
@@ -244,7 +255,7 @@ void onCommand(WPARAM wParam, LPARAM) {
 
 void onTimer(WPARAM timer) {
     switch (timer) {
-    case kTimerPoll: pollConnection(); break;
+    case kTimerPoll: onPollTimer(); break;
     case kTimerUpdate: updateTick(); break;
     case kTimerProgress: progressTick(); break;
     case kTimerMtcWatchdog: mtcWatchdogTick(); break;

@@ -27,6 +27,7 @@ enum TimerId : UINT_PTR {
     kTimerAutoConnect = 6,   // auto connect, 2000 ms
     kTimerQuerySequence = 7, // request sequence after identification, 20 ms
 };
+constexpr std::size_t kTimerCount = 7;
 
 struct PanelState {
     // Shell: entry, switches, window.
@@ -38,6 +39,8 @@ struct PanelState {
     uint8_t dailyJamHour;
     uint8_t dailyJamMinute;
     HFONT displayFont;
+    // The period each window timer was last started with (app/timer.h).
+    std::array<UINT, kTimerCount + 1> timerPeriods;
 
     // Event log.
     char textBuffer[kTextBufferSize];
@@ -86,7 +89,6 @@ struct PanelState {
     bool ltcReaderMode;
     bool jamLtcPending;
     SYSTEMTIME clockTime;
-    UINT clockPeriod; // the period timer 5 was last set to
 
     // Firmware update: the phase, the image carried in the program's
     // resources, the record loop's counters and its message buffer.

@@ -23,6 +23,7 @@
 #include "../app/log.h"
 #include "../app/panel.h"
 #include "../app/resources/resource.h"
+#include "../app/timer.h"
 #include "../link/message_table.h"
 #include "../link/midi_port.h"
 #include "image.h"
@@ -77,7 +78,7 @@ void fail() {
 
 void startEraseWait() {
     panel.progressValue = 0;
-    SetTimer(panel.window, kTimerProgress, 40, nullptr);
+    startTimer(kTimerProgress, 40);
 }
 
 void sendHeader() {
@@ -99,7 +100,7 @@ void finish() {
     panel.recordPosition = 0;
     setUpdateText("Firmware update done\n");
     panel.updateState = 7;
-    SetTimer(panel.window, kTimerUpdate, 3000, nullptr);
+    startTimer(kTimerUpdate, 3000);
 }
 
 } // namespace
@@ -123,7 +124,7 @@ void onUpdateFirmware() {
     panel.updateState = 1;
     panel.reconnectPending = false;
     sendMessage(Msg::BeginUpdate);
-    SetTimer(panel.window, kTimerUpdate, 200, nullptr);
+    startTimer(kTimerUpdate, 200);
 }
 
 void updateTick() {
@@ -145,7 +146,7 @@ void updateTick() {
         keepSameUnit();
         PostMessageA(panel.window, WM_COMMAND, IDC_CONNECT, 0);
         panel.reconnectPending = true;
-        SetTimer(panel.window, kTimerUpdate, kReconnectTimeoutMs, nullptr);
+        startTimer(kTimerUpdate, kReconnectTimeoutMs);
         break;
     case 1:
     case 5: sendHeader(); break;
@@ -170,7 +171,7 @@ void progressTick() {
     if (panel.progressValue >= kEraseTicks) {
         panel.progressValue = 0;
         KillTimer(panel.window, kTimerProgress);
-        SetTimer(panel.window, kTimerUpdate, 1, nullptr);
+        startTimer(kTimerUpdate, 1);
     }
 }
 
@@ -222,7 +223,7 @@ bool onErasedUnitIdentified() {
     if (panel.updateState != 3) return false;
     panel.updateState = 5;
     panel.reconnectPending = false;
-    SetTimer(panel.window, kTimerUpdate, 1, nullptr);
+    startTimer(kTimerUpdate, 1);
     return true;
 }
 

@@ -2,9 +2,9 @@
 //
 // Connect walks the units in turn: deviceOrdinal picks the n-th input port
 // whose name starts with "zem" (any case), paired with the n-th such output.
-// The identity reply decides between the operable unit (report 0x0A, firmware
-// 301), which gets its page and the request sequence, and one that needs a
-// firmware update. All routing of received SysEx happens in dispatchSysEx.
+// The identity reply is decoded here and judged: an operable unit (report
+// 0x0A, firmware 301), an erased one, or one that needs a firmware update;
+// what follows from that is up to the router (app/router.cpp).
 #include "connection.h"
 
 #include <cstdio>
@@ -13,13 +13,7 @@
 #include "../app/pages.h"
 #include "../app/panel.h"
 #include "../app/resources/resource.h"
-#include "../firmware/update.h"
-#include "../pages/calibration.h"
-#include "../pages/mtc_reader.h"
-#include "../pages/profiles.h"
-#include "../pages/settings.h"
-#include "../pages/transport.h"
-#include "event_reports.h"
+#include "../app/timer.h"
 #include "message_table.h"
 #include "midi_port.h"
 
@@ -37,6 +31,10 @@ int fourDigits(const uint8_t* b) {
 }
 
 } // namespace
+
+const char* notSentNote() {
+    return panel.outputPort ? "" : " not sent: zembrax HD not connected";
+}
 
 bool matchesPortPrefix(const char* name) {
     static constexpr char lower[] = "zem";
@@ -105,7 +103,7 @@ void connectUnit() {
         return;
     case OpenResult::Success: break;
     }
-    SetTimer(panel.window, kTimerPoll, 500, nullptr);
+    startTimer(kTimerPoll, 500);
     setStatus("zembrax HD not found 05");
     sendMessage(Msg::Identity);
 }
@@ -122,12 +120,11 @@ void releaseUnit() {
     }
     showPage(0);
     setStatus("zembrax HD not connected");
-    onUpdateConnectionLost();
 }
 
 void onAutoConnectClicked() {
     if (SendMessageA(control(IDC_AUTO_CONNECT), BM_GETCHECK, 0, 0) == BST_CHECKED)
-        SetTimer(panel.window, kTimerAutoConnect, 2000, nullptr);
+        startTimer(kTimerAutoConnect, 2000);
     else
         KillTimer(panel.window, kTimerAutoConnect);
 }
@@ -137,15 +134,20 @@ void autoConnectTick() {
         PostMessageA(panel.window, WM_COMMAND, IDC_CONNECT, 1);
 }
 
-void pollConnection() {
-    if (midiInStart(panel.inputPort) == MMSYSERR_NOERROR) return;
+bool pollConnection() {
+    if (midiInStart(panel.inputPort) == MMSYSERR_NOERROR) return false;
     KillTimer(panel.window, kTimerPoll);
     closePorts();
     SendMessageA(panel.window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control(IDC_CONNECT)), TRUE);
     showPage(0);
     setStatus("zembrax HD not connected");
     logLine("MIDI connection lost");
-    onUpdateConnectionLost();
+    return true;
+}
+
+void startQuerySequence() {
+    startTimer(kTimerQuerySequence, 20);
+    panel.querySequenceStep = 0;
 }
 
 void querySequenceTick() {
@@ -170,75 +172,19 @@ void querySequenceTick() {
     ++panel.querySequenceStep;
 }
 
-void handleIdentity(const uint8_t* bytes, std::size_t count) {
-    if (count < kIdentityLength) return;
+UnitKind identifyUnit(const uint8_t* bytes) {
     panel.serialNumber = fourDigits(bytes + 5);
     panel.firmwareVersion = fourDigits(bytes + 9);
-
     if (panel.firmwareVersion == kFirmwareDeleted) {
         std::snprintf(panel.textBuffer, kTextBufferSize,
                       "zembrax HD connected\nSerial: H %04d Firmware: deleted", panel.serialNumber);
         setStatus(panel.textBuffer);
-        if (onErasedUnitIdentified()) return; // a firmware update goes on with it
-        panel.pageMode = 1;
-        showPage(1);
-        return;
+        return UnitKind::Erased;
     }
     std::snprintf(panel.textBuffer, kTextBufferSize, "zembrax HD connected\nSerial: H %04d Firmware: %04d",
                   panel.serialNumber, panel.firmwareVersion);
     setStatus(panel.textBuffer);
     logLine("zembrax H %04d connected", panel.serialNumber);
-
-    if (bytes[4] == 0x0A && panel.firmwareVersion == kRequiredFirmware) {
-        if (panel.startOnTimeCodePage)
-            panel.pageMode = 3;
-        else if (panel.pageMode == 1)
-            panel.pageMode = 2;
-        showPage(panel.pageMode);
-        SetTimer(panel.window, kTimerMtcWatchdog, 50, nullptr);
-        panel.mtcWatchdog = 0;
-        SetDlgItemTextA(panel.window, IDC_MTC_MODE, "");
-        panel.jamState = 0;
-        sendMessage(Msg::MmcRead);
-        SetTimer(panel.window, kTimerQuerySequence, 20, nullptr);
-        panel.querySequenceStep = 0;
-        return;
-    }
-    panel.pageMode = 1;
-    showPage(1);
-}
-
-void dispatchSysEx(const uint8_t* bytes, std::size_t count) {
-    if (count < 1 || bytes[count - 1] != 0xF7) return;
-    if (panel.sysExDump && panel.updateState == 0) dumpLine("<- ", bytes, count);
-    if (bytes[0] != 0xF0 || count < 2) return;
-
-    if (bytes[1] == 0x2C) {
-        if (count < 6 || bytes[2] != 0x5A || bytes[3] != 0x42) return;
-        switch (bytes[4]) {
-        case 0x02:
-        case 0x08:
-        case 0x0A: handleIdentity(bytes, count); return;
-        case 0x0C: onUpdateReply(); return;
-        case 0x41: onSettingsReport(bytes, count); return;
-        case 0x51:
-            switch (bytes[5]) {
-            case 0x0A: onProfileNameReport(0, bytes, count); return;
-            case 0x1E: onProfileNameReport(1, bytes, count); return;
-            case 0x32: onProfileNameReport(2, bytes, count); return;
-            case 0x68: onProfileNameReport(3, bytes, count); return;
-            case 0x40: onOscillatorReport(bytes, count); return;
-            default: return;
-            }
-        case 0x57: onCalibrationReport(bytes, count); return;
-        case 0x61: handleSyncReport(bytes, count); return;
-        default: return;
-        }
-    }
-    if (bytes[1] == 0x7F) {
-        if (count >= 6 && bytes[2] == 0x00 && bytes[3] == 0x07 && bytes[4] == 0x46 && bytes[5] == 0x01)
-            onMmcResponse(bytes, count);
-        else if (count >= 5 && bytes[2] == 0x7F && bytes[3] == 0x01 && bytes[4] == 0x01)
-            showFullFrame(bytes, count);
-    }
+    return bytes[4] == 0x0A && panel.firmwareVersion == kRequiredFirmware ? UnitKind::Operable
+                                                                          : UnitKind::NeedsUpdate;
 }

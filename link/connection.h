@@ -1,6 +1,8 @@
 // Connection and identification: Connect, Release, the link poll, auto
-// connect, the request sequence after identification, and the dispatcher of
-// every received SysEx message.
+// connect, the decoding of the unit's identity and the request sequence that
+// follows it. What the rest of the panel does with a received message is the
+// router's business (app/router.h); nothing here calls into the pages or the
+// firmware update.
 #pragma once
 
 #include <cstddef>
@@ -9,12 +11,32 @@
 // Minimum lengths of received messages, the final 0xF7 counted.
 constexpr std::size_t kIdentityLength = 14;
 
+// Text of static 179 while no varispeed is set (Release puts it back).
+constexpr const char* kVarispeedHint = "Enter word clock frequency\nin milli Hertz i.e. 48000533";
+
+// For the log line of an action whose messages went nowhere because no output
+// port is open: " not sent: zembrax HD not connected"; otherwise "".
+const char* notSentNote();
+
+// What an identity reply says about the unit.
+enum class UnitKind {
+    Erased,      // no firmware at all (four bytes 0x7F)
+    Operable,    // report 0x0A with firmware 301
+    NeedsUpdate, // any other kind or firmware
+};
+
 bool matchesPortPrefix(const char* name);
 void connectUnit();
+// Button 222; the caller follows up on the lost link.
 void releaseUnit();
 void onAutoConnectClicked();
-void pollConnection();
+// Timer 1. True when the link was found lost (the ports are then closed).
+bool pollConnection();
 void autoConnectTick();
+// Starts the request sequence (timer 7) from its first step.
+void startQuerySequence();
 void querySequenceTick();
-void dispatchSysEx(const uint8_t* bytes, std::size_t count);
-void handleIdentity(const uint8_t* bytes, std::size_t count);
+// An identity reply of at least kIdentityLength bytes: keeps the serial
+// number and firmware version, shows them in the status text and logs the
+// connected line (not for an erased unit). Shows no page.
+UnitKind identifyUnit(const uint8_t* bytes);

@@ -27,9 +27,7 @@
 #include "../app/log.h"
 #include "../app/panel.h"
 #include "../app/resources/resource.h"
-#include "../firmware/update.h"
-#include "../pages/mtc_reader.h"
-#include "connection.h"
+#include "../app/router.h"
 
 void reportMidiError(MMRESULT mmResult, unsigned id) {
     char errorText[128];
@@ -163,5 +161,5 @@ void receiveLongError(MIDIHDR* header) {
 void receiveShortMessage(DWORD_PTR message) {
     uint8_t status = message & 0xFF;
     uint8_t data = (message >> 8) & 0xFF;
-    if (status == 0xF1) decodeQuarterFrame(data);
+    if (status == 0xF1) dispatchQuarterFrame(data);
 }

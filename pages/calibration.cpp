@@ -7,11 +7,11 @@
 #include <commctrl.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "../app/log.h"
 #include "../app/panel.h"
 #include "../app/resources/resource.h"
+#include "../link/connection.h"
 #include "../link/message_table.h"
 
 namespace {
@@ -45,11 +45,25 @@ const char* const kVarispeedHelp = "Use varispeed to generate non standard sampl
                                    "A playback sample rate of 48000533 mHz will compensate a +1 frame\n"
                                    "audio drift at a duration of one hour.";
 
-// The edit's text as a signed decimal number, reduced to its low 8 bits.
+// The most text a single-line edit takes by typing.
+constexpr int kEditTextLimit = 32767;
+
+// The edit's text read as a signed decimal number (blanks, a sign, digits up
+// to the first other character; no digits give 0) and reduced modulo 256,
+// whatever its size: the value's low 8 bits.
 uint8_t itemValue(const Item& item) {
-    char text[32] = {};
+    char text[kEditTextLimit + 1];
+    text[0] = 0;
     GetDlgItemTextA(panel.window, item.edit, text, sizeof text);
-    return static_cast<uint8_t>(std::strtol(text, nullptr, 10));
+    const char* p = text;
+    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' || *p == '\f')
+        ++p;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    uint8_t value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p)
+        value = static_cast<uint8_t>(value * 10 + (*p - '0')); // arithmetic modulo 256
+    return negative ? static_cast<uint8_t>(0 - value) : value;
 }
 
 void showUserOffset(uint8_t value) {
@@ -67,7 +81,7 @@ void setLive(const Item& item) {
 
 void store(const Item& item) {
     sendItemValue(Msg::StoreValue, item.code, itemValue(item));
-    logLine("%s", item.savedText);
+    logLine("%s%s", item.savedText, notSentNote());
 }
 
 // Like atoi on at most 8 characters: blanks, a sign, digits up to the first other character.
@@ -132,14 +146,18 @@ void onCalibrationCommand(int id, int code) {
     case IDC_CAPTURE_TUNING:
         sendMessage(Msg::CaptureTuning);
         sendWithItem(Msg::RequestItem, 0x40);
-        logLine("Saved Tuning");
+        logLine("Saved Tuning%s", notSentNote());
         break;
     case IDC_ERASE_EEPROM:
         sendMessage(Msg::EraseEeprom);
-        logLine("EEPROM erased");
+        logLine("EEPROM erased%s", notSentNote());
         break;
     default: break;
     }
+}
+
+void refreshUserOffsetText() {
+    showUserOffset(itemValue(kUserOffset));
 }
 
 void onOscillatorReport(const uint8_t* bytes, std::size_t count) {

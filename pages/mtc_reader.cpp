@@ -27,20 +27,31 @@ void showTime(int hours, int minutes, int seconds, int frames) {
     SetDlgItemTextA(panel.window, IDC_MTC_DISPLAY, panel.textBuffer);
 }
 
+constexpr int kSecondsPerDay = 24 * 60 * 60;
+
+// How many seconds the PC time of day is ahead of the time code in the
+// registers, modulo 24 hours (0 to 86399), so that midnight and every minute
+// and hour rollover between the two clocks count like any other second. -1
+// when the registers name no time of day.
+int secondsAhead(const SYSTEMTIME& pc) {
+    int hours = panel.mtcHours & 0x1F;
+    if (hours > 23 || panel.mtcMinutes > 59 || panel.mtcSeconds > 59) return -1;
+    int pcSeconds = (pc.wHour * 60 + pc.wMinute) * 60 + pc.wSecond;
+    int codeSeconds = (hours * 60 + panel.mtcMinutes) * 60 + panel.mtcSeconds;
+    return ((pcSeconds - codeSeconds) % kSecondsPerDay + kSecondsPerDay) % kSecondsPerDay;
+}
+
 // At frame 0 or 1 of a second: how far the PC clock (read at piece 0) is from
 // the second that this frame begins. The registers still hold the second before.
 void checkClock() {
     const SYSTEMTIME& pc = panel.pieceZeroTime;
-    int d = pc.wSecond - panel.mtcSeconds;
-    int hours = panel.mtcHours & 0x1F;
-    bool sameMinute = pc.wMinute == panel.mtcMinutes;
-    bool sameHour = pc.wHour == hours;
+    int ahead = secondsAhead(pc);
     char text[64];
-    if (d == 0 && sameMinute && sameHour) {
+    if (ahead == 0) { // the PC clock has not yet reached the second this frame begins
         std::snprintf(text, sizeof text, "MTC frame %02d\nerror + %03d ms", panel.mtcFrames,
                       1000 - pc.wMilliseconds);
         panel.mtcErrorCount = 0;
-    } else if ((d == 1 || d == -59) && ((pc.wSecond < 2 || pc.wSecond > 58) || (sameMinute && sameHour))) {
+    } else if (ahead == 1) { // the PC clock is in that second already
         std::snprintf(text, sizeof text, "MTC frame %02d\nerror - %03d ms", panel.mtcFrames,
                       pc.wMilliseconds);
         panel.mtcErrorCount = 0;

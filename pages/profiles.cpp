@@ -8,6 +8,7 @@
 #include "../app/log.h"
 #include "../app/panel.h"
 #include "../app/resources/resource.h"
+#include "../link/connection.h"
 #include "../link/message_table.h"
 
 namespace {
@@ -46,7 +47,7 @@ void saveProfile() {
     sendMessage(Msg::ProfileName);
     sendMessage(Msg::StoreProfile);
     panel.currentProfile = 100;
-    logLine("Saved Profile %d: %s", p + 1, slot);
+    logLine("Saved Profile %d: %s%s", p + 1, slot, notSentNote());
 }
 
 } // namespace

@@ -6,8 +6,8 @@
 
 #include "../app/panel.h"
 #include "../app/resources/resource.h"
+#include "../link/connection.h"
 #include "../link/message_table.h"
-#include "calibration.h"
 #include "profiles.h"
 
 namespace {
@@ -56,6 +56,11 @@ constexpr int kWordOneToOne = 9; // "Ext. Word 1:1" in list 247
 
 constexpr std::array kWordOut78Fixed = {"x256 Superclock", "x1 AES 11", "x2 AES 11", "Pilotton"};
 
+// Stands in a rebuilt list for an entry the report leaves undefined (a
+// standard or a label row), so that every other entry keeps its place and
+// with it the value its position sends. Picking it sends nothing.
+constexpr const char* kPlaceholder = "-";
+
 // Parameter numbers of commands 0x44 and 0x42.
 enum Parameter : uint8_t {
     kVideoRefParam = 1,
@@ -98,9 +103,17 @@ int selectionOf(int id) {
     return static_cast<int>(SendMessageA(control(id), LB_GETCURSEL, 0, 0));
 }
 
-// Selects entry i, or nothing when i is not an entry of the list.
+bool isPlaceholder(int id, int i) {
+    if (SendMessageA(control(id), LB_GETTEXTLEN, static_cast<WPARAM>(i), 0) != 1) return false;
+    char text[2] = {};
+    SendMessageA(control(id), LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+    return text[0] == kPlaceholder[0];
+}
+
+// Selects entry i, or nothing when i is not an entry of the list or only
+// stands in for an undefined one.
 void select(int id, int i) {
-    if (i < 0 || i >= count(id)) i = -1;
+    if (i < 0 || i >= count(id) || isPlaceholder(id, i)) i = -1;
     SendMessageA(control(id), LB_SETCURSEL, static_cast<WPARAM>(i), 0);
 }
 
@@ -191,18 +204,16 @@ int audioReferenceIndex(const uint8_t* b) {
     }
 }
 
-// Empties a word-clock list and appends `labels` labels of row `row` (none
-// when the row is unknown), then selects the reported entry.
+// Empties a word-clock list and appends `labels` labels of row `row`
+// (placeholders when the row is unknown), then selects the reported entry.
 void rebuildWordList(int id, int row, int labels, uint8_t reported) {
     empty(id);
-    if (row >= 0)
-        for (int n = 0; n < labels; ++n)
-            append(id, kWordClockLabels[row][n]);
+    for (int n = 0; n < labels; ++n)
+        append(id, row >= 0 ? kWordClockLabels[row][n] : kPlaceholder);
     if (id == IDC_WORD_OUT78)
         for (const char* entry : kWordOut78Fixed)
             append(id, entry);
-    // Without the labels the indices of the reported values mean nothing.
-    select(id, row >= 0 ? reported - 1 : -1);
+    select(id, reported - 1);
 }
 
 } // namespace
@@ -225,7 +236,11 @@ void fillSettingsLists() {
 void onSettingsSelection(int id, int code) {
     if (code != LBN_SELCHANGE) return;
     int i = selectionOf(id);
-    if (i < 0) return; // no selection: nothing to send
+    if (i < 0) return;          // no selection: nothing to send
+    if (isPlaceholder(id, i)) { // an undefined entry: nothing to send
+        clearSelection(id);
+        return;
+    }
     switch (id) {
     case IDC_VIDEO_REF: onVideoReference(i); return;
     case IDC_NTSC_BLACK: setCompanion(kNtscBlackParam, static_cast<uint8_t>(i)); return;
@@ -282,33 +297,25 @@ void onSettingsReport(const uint8_t* b, std::size_t bytes) {
     }
     select(IDC_VIDEO_REF, oneBased(b[6], 5));
 
-    // The video outputs offer the reported SD and HD standards.
+    // The video outputs offer the reported SD and HD standards, in this order
+    // whether or not each is defined.
     constexpr int kVideoOuts[] = {IDC_VIDEO_OUT13, IDC_VIDEO_OUT4, IDC_VIDEO_OUT5, IDC_VIDEO_OUT6};
     for (int id : kVideoOuts)
         empty(id);
-    char name[32];
     int sd = oneBased(b[7], static_cast<int>(kSdStandard.size()));
-    if (sd >= 0)
-        for (int id : kVideoOuts)
-            append(id, kSdStandard[static_cast<std::size_t>(sd)]);
+    for (int id : kVideoOuts)
+        append(id, sd >= 0 ? kSdStandard[static_cast<std::size_t>(sd)] : kPlaceholder);
     select(IDC_SD_STANDARD, sd);
     int group = oneBased(b[8], 5), rate = oneBased(b[9], 5);
     int hd = group >= 0 && rate >= 0 ? hdIndexOfCode(group * 5 + rate) : -1;
-    if (hd >= 0) {
-        SendMessageA(control(IDC_HD_STANDARD), LB_GETTEXT, static_cast<WPARAM>(hd),
-                     reinterpret_cast<LPARAM>(name));
-        for (int id : kVideoOuts)
-            append(id, name);
-    }
+    for (int id : kVideoOuts)
+        append(id, hd >= 0 ? kHdStandard[static_cast<std::size_t>(hd)] : kPlaceholder);
     select(IDC_HD_STANDARD, hd);
     append(IDC_VIDEO_OUT6, "Black Dolby");
-    // With a standard missing, the entries below it have moved: select nothing.
-    const bool outputsComplete = sd >= 0 && hd >= 0;
-    select(IDC_VIDEO_OUT13, outputsComplete ? b[10] - 1 : -1);
-    select(IDC_VIDEO_OUT4, outputsComplete ? b[11] - 1 : -1);
-    select(IDC_VIDEO_OUT5, outputsComplete ? b[12] - 1 : -1);
-    int out6 = bit(flags, 4) && b[13] == 2 ? 2 : b[13] - 1;
-    select(IDC_VIDEO_OUT6, outputsComplete ? out6 : -1);
+    select(IDC_VIDEO_OUT13, b[10] - 1);
+    select(IDC_VIDEO_OUT4, b[11] - 1);
+    select(IDC_VIDEO_OUT5, b[12] - 1);
+    select(IDC_VIDEO_OUT6, bit(flags, 4) && b[13] == 2 ? 2 : b[13] - 1);
 
     int audio = audioReferenceIndex(b);
     if (b[14] == 2) select(IDC_VIDEO_REF, 4); // the video follows the external word clock

@@ -13,6 +13,8 @@
 #include "../app/log.h"
 #include "../app/panel.h"
 #include "../app/resources/resource.h"
+#include "../app/timer.h"
+#include "../link/connection.h"
 #include "../link/message_table.h"
 #include "mtc_reader.h"
 #include "settings.h"
@@ -175,15 +177,14 @@ void clockTick() {
         addSecond(panel.clockTime);
     }
     if (panel.jamState == 1) period -= 100;
-    panel.clockPeriod = static_cast<UINT>(period);
-    SetTimer(panel.window, kTimerClock, panel.clockPeriod, nullptr);
+    startTimer(kTimerClock, static_cast<UINT>(period));
     std::snprintf(panel.textBuffer, kTextBufferSize, "%02d:%02d:%02d", panel.clockTime.wHour,
                   panel.clockTime.wMinute, panel.clockTime.wSecond);
     SetDlgItemTextA(panel.window, IDC_CLOCK_DISPLAY, panel.textBuffer);
 
     if (panel.jamState == 2) {
         sendPlay(2);
-        logLine("Jam Sync to Systemtime");
+        logLine("Jam Sync to Systemtime%s", notSentNote());
         panel.jamState = 3;
     } else if (panel.jamState == 1) {
         locateForJam();

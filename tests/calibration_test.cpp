@@ -59,6 +59,24 @@ TEST_F(Calibration, TypingMinusFiveIntoAnEmptyEdit) {
     EXPECT_EQ(sent(), (std::vector<Bytes>{setValue(0x48, 0x00), setValue(0x48, 0xFB)}));
 }
 
+TEST_F(Calibration, TypedValuesAreReducedModulo256WhateverTheirSize) {
+    const struct {
+        const char* typed;
+        uint8_t value;
+    } cases[] = {
+        {"200", 0xC8},         {"2147483848", 0xC8},                                  // 2^31 + 200
+        {"4294967496", 0xC8},                                                         // 2^32 + 200
+        {"-4294967496", 0x38}, {"1000000000000000000000000000000000000000200", 0xC8}, // 10^42 + 200
+        {" +12x", 0x0C},       {"x12", 0x00},
+    };
+    for (auto c : cases) {
+        SCOPED_TRACE(c.typed);
+        clearSent();
+        type(IDC_H_PHASE, c.typed);
+        EXPECT_EQ(sent(), std::vector<Bytes>{setValue(0x79, c.value)});
+    }
+}
+
 TEST_F(Calibration, UserOffsetTextByFactorOfTheSerialNumber) {
     struct {
         int serial;
@@ -84,6 +102,26 @@ TEST(CalibrationAtStart, UserOffsetShowsWithNothingSent) {
     EXPECT_EQ(controlText(window, IDC_USER_CAL), "127");
     EXPECT_EQ(controlText(window, IDC_USER_CAL_TEXT), "user offset:  3.969 ppm");
     EXPECT_TRUE(sent().empty());
+    closePanel(window);
+}
+
+TEST(CalibrationAtStart, UserOffsetTextFollowsEachNewlyIdentifiedUnit) {
+    HWND window = openPanel();
+    const struct {
+        const char* serial;
+        const char* firmware;
+        const char* text;
+    } units[] = {
+        {"1451", "0301", "user offset:  3.670 ppm"}, // 127 steps of 0.0289 ppm
+        {"1450", "0300", "user offset:  3.969 ppm"}, // of 0.03125 ppm, also for a unit to update
+        {"2000", "\x7F\x7F\x7F\x7F", "user offset:  3.670 ppm"},
+    };
+    for (auto u : units) {
+        SCOPED_TRACE(u.serial);
+        simSetIdentity(0, u.serial, u.firmware, 0x0A);
+        connectAndIdentify(window);
+        EXPECT_EQ(controlText(window, IDC_USER_CAL_TEXT), u.text);
+    }
     closePanel(window);
 }
 
@@ -193,6 +231,33 @@ TEST(ServiceButtons, CaptureTuningAndEraseEeprom) {
     EXPECT_EQ(logLines(window).back(), "2026.03.07 09:05:02 EEPROM erased");
     deliver();
     EXPECT_NE(simGetCalibration(0, 0x48, 1), 9); // stored values back to the factory's
+    closePanel(window);
+}
+
+TEST(ServiceButtons, WithoutOutputTheLogSaysNothingWasSent) {
+    HWND window = openPanel("-C -E");
+    const struct {
+        int button;
+        const char* line;
+    } actions[] = {
+        {IDC_SC_PHASE_SAVE, "Saved Subcarrier Phase"}, {IDC_H_PHASE_SAVE, "Saved H-Phase Offset"},
+        {IDC_USER_CAL_SAVE, "Saved User Calibration"}, {IDC_CAPTURE_TUNING, "Saved Tuning"},
+        {IDC_ERASE_EEPROM, "EEPROM erased"},
+    };
+    for (bool released : {false, true}) { // never connected, and after Release
+        if (released) {
+            connectAndIdentify(window);
+            command(window, IDC_RELEASE, BN_CLICKED);
+        }
+        clearSent();
+        for (auto a : actions) {
+            SCOPED_TRACE(a.line);
+            command(window, a.button, BN_CLICKED);
+            EXPECT_EQ(logLines(window).back(),
+                      std::string("2026.03.07 09:05:02 ") + a.line + " not sent: zembrax HD not connected");
+        }
+        EXPECT_TRUE(sent().empty());
+    }
     closePanel(window);
 }
 

@@ -114,10 +114,27 @@ bool timerRunning(HWND window, UINT_PTR timer, UINT period) {
     return true;
 }
 
+bool runMessageLoop(DWORD limitMs, const std::function<bool()>& done) {
+    // A thread timer wakes GetMessage, so the limit holds while nothing comes.
+    UINT_PTR wake = SetTimer(nullptr, 0, 50, nullptr);
+    const DWORD start = GetTickCount();
+    bool reached = done();
+    while (!reached && GetTickCount() - start < limitMs) {
+        MSG msg;
+        if (GetMessageA(&msg, nullptr, 0, 0) <= 0) break;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+        reached = done();
+    }
+    KillTimer(nullptr, wake);
+    return reached;
+}
+
 void deliver() {
     // Pumps while the unit still has something on the wire, so that every
     // message finds a queued buffer, then handles what is left.
-    simWaitIdlePumping(5000);
+    if (simWaitIdlePumping(5000) != 0)
+        ADD_FAILURE() << "the simulated unit did not finish delivering within 5 s";
     pumpMessages();
 }
 

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,12 +46,19 @@ bool isShown(HWND window, int id);
 // True if the panel has the timer running (checked by killing and restarting it).
 bool timerRunning(HWND window, UINT_PTR timer, UINT period);
 
+// A real message loop: GetMessage and DispatchMessage, WM_TIMER included, so
+// the panel's own timers drive it. Runs until `done` returns true (checked
+// after every message and at least every 50 ms) or `limitMs` has passed.
+// Returns whether `done` was reached.
+bool runMessageLoop(DWORD limitMs, const std::function<bool()>& done);
+
 // ---- With the simulated unit ----
 
 using Bytes = std::vector<uint8_t>;
 
 // Waits until the simulated unit has delivered what it had to send, then
-// handles the messages it posted (repeated until nothing new arrives).
+// handles the messages it posted. A unit that does not become idle within
+// its time-out fails the test.
 void deliver();
 
 // Messages the panel sent to a unit since the last clearSent.

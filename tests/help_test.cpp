@@ -3,6 +3,9 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -16,49 +19,73 @@
 namespace {
 
 struct Shown {
+    bool found = false;
+    HWND owner = nullptr;
     std::string caption;
     std::string text;
 };
 
 struct Search {
-    HWND owner;
+    HWND panel;
     HWND found;
 };
 
-BOOL CALLBACK findOwnedDialog(HWND candidate, LPARAM lParam) {
+// Any dialog of the panel's thread other than the panel: a message box has
+// the dialog class whatever its owner.
+BOOL CALLBACK findBox(HWND candidate, LPARAM lParam) {
     auto* search = reinterpret_cast<Search*>(lParam);
     char className[32] = {};
     GetClassNameA(candidate, className, sizeof className);
-    if (std::string(className) == "#32770" && GetWindow(candidate, GW_OWNER) == search->owner) {
+    if (candidate != search->panel && std::string(className) == "#32770" && IsWindowVisible(candidate)) {
         search->found = candidate;
         return FALSE;
     }
     return TRUE;
 }
 
-// Presses a help button and reads the message box it opens from another
-// thread, then closes the box with its OK button (whatever its caption, so a
-// wrong one fails the test instead of leaving the box open).
+// Presses a help button and, from a watchdog thread, reads the message box it
+// opens and closes it with its OK button. A box that does not go is closed
+// harder after a few seconds; if the press still has not returned, the test
+// program ends with a failure instead of hanging the suite.
 Shown pressHelp(HWND window, int button) {
+    constexpr DWORD kCloseHarderMs = 5000;
+    constexpr DWORD kGiveUpMs = 15000;
     Shown shown;
-    std::thread reader([&] {
-        for (int i = 0; i < 400; ++i) {
+    std::atomic<bool> returned{false};
+    const DWORD panelThread = GetCurrentThreadId();
+    std::thread watchdog([&] {
+        const DWORD start = GetTickCount();
+        while (!returned) {
             Search search{window, nullptr};
-            EnumWindows(findOwnedDialog, reinterpret_cast<LPARAM>(&search));
-            if (search.found) {
+            EnumThreadWindows(panelThread, findBox, reinterpret_cast<LPARAM>(&search));
+            const DWORD spent = GetTickCount() - start;
+            if (search.found && !shown.found) {
+                shown.found = true;
+                shown.owner = GetWindow(search.found, GW_OWNER);
                 char text[2048] = {};
                 GetWindowTextA(search.found, text, sizeof text);
                 shown.caption = text;
                 GetDlgItemTextA(search.found, 0xFFFF, text, sizeof text); // the box's message text
                 shown.text = text;
                 PostMessageA(search.found, WM_COMMAND, IDOK, 0);
-                return;
+            } else if (search.found && spent > kCloseHarderMs) {
+                PostMessageA(search.found, WM_COMMAND, IDCANCEL, 0);
+                PostMessageA(search.found, WM_CLOSE, 0, 0);
+            }
+            if (spent > kGiveUpMs) {
+                std::fprintf(stderr, "help button %d: the press did not return within %lu ms\n", button,
+                             static_cast<unsigned long>(kGiveUpMs));
+                std::fflush(stderr);
+                std::_Exit(1);
             }
             Sleep(25);
         }
     });
     SendMessageA(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0); // returns when the box closes
-    reader.join();
+    returned = true;
+    watchdog.join();
+    EXPECT_TRUE(shown.found) << "no message box";
+    EXPECT_EQ(shown.owner, window) << "the box belongs to the panel";
     return shown;
 }
 

@@ -241,7 +241,7 @@ TEST_F(Settings, VarispeedClearedInTheReportEmptiesTheFrequency) {
               "Enter word clock frequency\nin milli Hertz i.e. 48000533");
 }
 
-TEST_F(Settings, OutOfRangeReportBytesSelectNothingAndInventNothing) {
+TEST_F(Settings, OutOfRangeReportBytesSelectNothing) {
     std::vector<uint8_t> p = plain();
     p[0] = 0; // video reference 0
     p[1] = 9; // SD standard beyond the list
@@ -250,28 +250,106 @@ TEST_F(Settings, OutOfRangeReportBytesSelectNothingAndInventNothing) {
     EXPECT_EQ(selection(window, IDC_VIDEO_REF), LB_ERR);
     EXPECT_EQ(selection(window, IDC_SD_STANDARD), LB_ERR);
     EXPECT_EQ(selection(window, IDC_HD_STANDARD), LB_ERR);
-    EXPECT_EQ(entries(IDC_VIDEO_OUT13), std::vector<std::string>{});
-    EXPECT_EQ(entries(IDC_VIDEO_OUT6), std::vector<std::string>{"Black Dolby"});
+    EXPECT_EQ(entries(IDC_VIDEO_OUT13), (std::vector<std::string>{"-", "-"}));
+    EXPECT_EQ(entries(IDC_VIDEO_OUT6), (std::vector<std::string>{"-", "-", "Black Dolby"}));
     EXPECT_EQ(selection(window, IDC_VIDEO_OUT6), LB_ERR);
 
     p = plain();
     p[8] = 7; // no such audio reference mode
     receive(report(0, p));
     EXPECT_EQ(selection(window, IDC_AUDIO_REF), LB_ERR);
-    EXPECT_EQ(entries(IDC_WORD_OUT16), std::vector<std::string>{});
-    EXPECT_EQ(entries(IDC_WORD_OUT78),
-              (std::vector<std::string>{"x256 Superclock", "x1 AES 11", "x2 AES 11", "Pilotton"}));
+    EXPECT_EQ(entries(IDC_WORD_OUT16), (std::vector<std::string>{"-", "-", "-"}));
+    EXPECT_EQ(entries(IDC_WORD_OUT78), (std::vector<std::string>{"-", "-", "-", "x256 Superclock",
+                                                                 "x1 AES 11", "x2 AES 11", "Pilotton"}));
     EXPECT_EQ(selection(window, IDC_WORD_OUT78), LB_ERR);
 
     p = plain();
     p[14] = 6; // sample-rate variant beyond the table
     receive(report(0, p));
     EXPECT_EQ(selection(window, IDC_SAMPLE_RATE), LB_ERR);
-    EXPECT_EQ(entries(IDC_AES_OUT), std::vector<std::string>{});
+    EXPECT_EQ(entries(IDC_AES_OUT), (std::vector<std::string>{"-", "-"}));
     p[14] = 1;
     p[15] = 9; // WORD OUT 1-6 beyond its three entries
     receive(report(0, p));
     EXPECT_EQ(selection(window, IDC_WORD_OUT16), LB_ERR);
+}
+
+// A standard or a label row that the report leaves undefined keeps its place
+// as "-": picking it sends nothing and clears the selection, and every other
+// entry still sends its own bytes. The reported value selects its entry
+// unless that is a "-".
+TEST_F(Settings, UndefinedEntriesKeepTheirPlace) {
+    const std::vector<Bytes> kNothing;
+    struct ListCase {
+        int list;
+        std::vector<std::string> entries;
+        std::vector<std::vector<Bytes>> picks; // by index
+        int reportedSelection;
+    };
+    struct Missing {
+        const char* what;
+        int parameter; // index into plain()
+        uint8_t value;
+        std::vector<ListCase> lists;
+    };
+    std::vector<Missing> cases;
+    Missing noSd{"no SD standard", 1, 0, {}}, noHd{"no HD standard", 2, 0, {}};
+    for (int out = 0; out < 3; ++out) {
+        uint8_t parameter = static_cast<uint8_t>(5 + out);
+        noSd.lists.push_back(
+            {IDC_VIDEO_OUT13 + out, {"-", "1080i 50"}, {kNothing, {set44(parameter, 2)}}, LB_ERR});
+        noHd.lists.push_back({IDC_VIDEO_OUT13 + out, {"PAL 25", "-"}, {{set44(parameter, 1)}, kNothing}, 0});
+    }
+    noSd.lists.push_back({IDC_VIDEO_OUT6,
+                          {"-", "1080i 50", "Black Dolby"},
+                          {kNothing, {set42(24, 0), set44(8, 2)}, {set42(24, 1), set44(8, 2)}},
+                          LB_ERR});
+    noHd.lists.push_back({IDC_VIDEO_OUT6,
+                          {"PAL 25", "-", "Black Dolby"},
+                          {{set44(8, 1)}, kNothing, {set42(24, 1), set44(8, 2)}},
+                          0});
+    cases.push_back(noSd);
+    cases.push_back(noHd);
+    // Without a label row: no audio reference, or a sample rate beyond the table.
+    for (Missing row : {Missing{"no audio reference", 8, 7, {}}, Missing{"no sample rate", 14, 6, {}}}) {
+        row.lists = {
+            {IDC_WORD_OUT16, {"-", "-", "-"}, {kNothing, kNothing, kNothing}, LB_ERR},
+            {IDC_WORD_OUT78,
+             {"-", "-", "-", "x256 Superclock", "x1 AES 11", "x2 AES 11", "Pilotton"},
+             {kNothing, kNothing, kNothing, {set44(17, 4)}, {set44(17, 5)}, {set44(17, 6)}, {set44(17, 7)}},
+             LB_ERR},
+            {IDC_AES_OUT, {"-", "-"}, {kNothing, kNothing}, LB_ERR},
+            {IDC_SPDIF_OUT, {"-", "-"}, {kNothing, kNothing}, LB_ERR},
+        };
+        cases.push_back(row);
+    }
+    for (const Missing& m : cases) {
+        for (const ListCase& l : m.lists) {
+            SCOPED_TRACE(std::string(m.what) + ", list " + std::to_string(l.list));
+            std::vector<uint8_t> p = plain();
+            p[static_cast<size_t>(m.parameter)] = m.value;
+            receive(report(0, p));
+            EXPECT_EQ(entries(l.list), l.entries);
+            EXPECT_EQ(selection(window, l.list), l.reportedSelection);
+            for (size_t i = 0; i < l.picks.size(); ++i) {
+                SCOPED_TRACE("entry " + std::to_string(i));
+                clearSent();
+                pick(l.list, static_cast<int>(i));
+                EXPECT_EQ(sent(), l.picks[i]);
+                EXPECT_EQ(selection(window, l.list), LB_ERR);
+            }
+        }
+    }
+    std::vector<uint8_t> p = plain();
+    p[1] = 0;  // no SD standard
+    p[5] = 2;  // VIDEO OUT 4 on the HD standard
+    p[16] = 7; // WORD OUT 7-8 on Pilotton
+    p[8] = 7;  // no audio reference
+    receive(report(0, p));
+    EXPECT_EQ(selection(window, IDC_VIDEO_OUT4), 1);
+    EXPECT_EQ(selection(window, IDC_WORD_OUT78), 6);
+    deliver();
+    EXPECT_EQ(simUnknownCommands(0), 0);
 }
 
 TEST_F(Settings, ShortReportIsIgnored) {
@@ -381,6 +459,19 @@ TEST_F(Settings, SaveWithoutSelection) {
     SetDlgItemTextA(window, IDC_PROFILE_NAME, "Two");
     command(window, IDC_SAVE_PROFILE, BN_CLICKED);
     EXPECT_EQ(logLines(window).back(), "2026.03.07 09:05:02 Saved Profile 2: Two");
+}
+
+TEST_F(Settings, SaveWithoutOutputSaysItWasNotSent) {
+    int current = selection(window, IDC_PROFILE_LIST);
+    ASSERT_GE(current, 0);
+    command(window, IDC_RELEASE, BN_CLICKED);
+    clearSent();
+    SetDlgItemTextA(window, IDC_PROFILE_NAME, "Late");
+    command(window, IDC_SAVE_PROFILE, BN_CLICKED);
+    EXPECT_TRUE(sent().empty());
+    EXPECT_EQ(logLines(window).back(), "2026.03.07 09:05:02 Saved Profile " + std::to_string(current + 1) +
+                                           ": Late not sent: zembrax HD not connected");
+    EXPECT_EQ(panel.currentProfile, 100);
 }
 
 TEST_F(Settings, SaveButtonFollowsTheReportAndTheEdit) {

@@ -5,12 +5,16 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "app/clock.h"
 #include "app/panel.h"
 #include "app/resources/resource.h"
+#include "app/timer.h"
 #include "harness.h"
 #include "sim/sim_control.h"
 
@@ -89,14 +93,42 @@ TEST_F(TimeCode, QuarterFramesShowTimeAndRateLabel) {
     EXPECT_EQ(controlText(window, IDC_MTC_DISPLAY).substr(0, 3), "19:");
 }
 
-TEST_F(TimeCode, ClockCheckOutcomes) {
-    EXPECT_EQ(check(11, 59, 59, 0, 12, 0, 0, 20), "MTC frame 00\nerror - 020 ms"); // across the minute
-    EXPECT_EQ(check(10, 20, 30, 0, 10, 20, 30, 980), "MTC frame 00\nerror + 020 ms");
-    EXPECT_EQ(check(10, 20, 30, 0, 10, 20, 30, 0), "MTC frame 00\nerror + 1000 ms"); // four digits
-    EXPECT_EQ(check(10, 20, 30, 0, 10, 21, 31, 100), "MTC frame 00\nerror > 1 second");
-    EXPECT_EQ(check(10, 20, 30, 0, 10, 21, 1, 100), "MTC frame 00\nerror > 1 second"); // d = -29
-    EXPECT_EQ(check(10, 20, 0, 0, 10, 25, 1, 50), "MTC frame 00\nerror - 050 ms"); // S = 1: no minute test
-    EXPECT_EQ(check(10, 20, 30, 0, 10, 21, 30, 500), "MTC frame 00\nerror > 1 second"); // d = 0, other minute
+TEST_F(TimeCode, ClockCheckComparesTheWholeTimeOfDay) {
+    const char* const kAhead = "MTC frame 00\nerror + ";
+    const char* const kBehind = "MTC frame 00\nerror - ";
+    const char* const kOff = "MTC frame 00\nerror > 1 second";
+    const struct {
+        int h, m, s;            // registers: the second before the frame
+        WORD pcH, pcM, pcS, ms; // PC time at piece 0
+        std::string text;
+    } cases[] = {
+        {10, 20, 30, 10, 20, 30, 980, std::string(kAhead) + "020 ms"},
+        {10, 20, 30, 10, 20, 30, 0, std::string(kAhead) + "1000 ms"}, // four digits
+        {10, 20, 30, 10, 20, 31, 70, std::string(kBehind) + "070 ms"},
+        {11, 59, 59, 12, 0, 0, 20, std::string(kBehind) + "020 ms"}, // across the hour
+        {23, 59, 59, 0, 0, 0, 20, std::string(kBehind) + "020 ms"},  // across midnight
+        {23, 59, 59, 23, 59, 59, 900, std::string(kAhead) + "100 ms"},
+        {10, 20, 30, 10, 21, 31, 100, kOff}, // one minute off
+        {10, 20, 30, 10, 21, 1, 100, kOff},
+        {10, 20, 30, 10, 21, 30, 500, kOff},
+        // At PC seconds 0, 1 and 59 too, minutes and hours count.
+        {10, 20, 0, 10, 25, 1, 50, kOff},
+        {9, 59, 59, 10, 0, 0, 20, std::string(kBehind) + "020 ms"},
+        {8, 59, 59, 10, 0, 0, 20, kOff}, // one hour off
+        {9, 0, 0, 10, 0, 1, 20, kOff},
+        {9, 0, 58, 10, 0, 59, 20, kOff},
+        {9, 0, 59, 10, 0, 59, 20, kOff},
+        {22, 59, 59, 0, 0, 0, 20, kOff}, // midnight, one hour off
+        {10, 60, 0, 11, 0, 1, 20, kOff}, // registers beyond a time of day
+        {24, 0, 0, 0, 0, 1, 20, kOff},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.h) + ":" + std::to_string(c.m) + ":" + std::to_string(c.s) + " at " +
+                     std::to_string(c.pcH) + ":" + std::to_string(c.pcM) + ":" + std::to_string(c.pcS));
+        panel.mtcErrorCount = 2;
+        EXPECT_EQ(check(c.h, c.m, c.s, 0, c.pcH, c.pcM, c.pcS, c.ms), c.text);
+        EXPECT_EQ(panel.mtcErrorCount, c.text == kOff ? 3 : 0);
+    }
 }
 
 TEST_F(TimeCode, FrameOneChecksShowOnlyAfterAnotherFrameOneCheck) {
@@ -189,10 +221,12 @@ TEST_F(TimeCode, LocateBytesForEveryRate) {
         SendDlgItemMessageA(window, IDC_LOCATE_RATE, LB_SETCURSEL, r.index, 0);
         command(window, IDC_LOCATE_RATE, LBN_SELCHANGE);
         clearSent();
-        command(window, IDC_MMC_LOCATE, BN_CLICKED);
+        // Checked before the unit's full frame is handled: it clears the request.
+        SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_MMC_LOCATE, BN_CLICKED), 0);
         EXPECT_EQ(sent(), std::vector<Bytes>{locate(r.hours, 20, 30)});
         EXPECT_EQ(panel.pullDown, r.pullDown);
         EXPECT_TRUE(panel.rateTextRequest);
+        deliver();
     }
     SetDlgItemTextA(window, IDC_LOCATE_HOURS, "40");
     SendDlgItemMessageA(window, IDC_LOCATE_RATE, LB_SETCURSEL, 0, 0);
@@ -246,21 +280,34 @@ TEST_F(TimeCode, PlayStopAndModeResponse) {
 }
 
 TEST_F(TimeCode, ClockTickPeriodsAndRounding) {
-    setClock(2026, 3, 7, 12, 34, 56, 700);
-    tick(window, kTimerClock);
-    EXPECT_EQ(controlText(window, IDC_CLOCK_DISPLAY), "12:34:57");
-    EXPECT_EQ(panel.clockPeriod, 1380u);
-    setClock(2026, 3, 7, 12, 34, 56, 300);
-    tick(window, kTimerClock);
-    EXPECT_EQ(controlText(window, IDC_CLOCK_DISPLAY), "12:34:56");
-    EXPECT_EQ(panel.clockPeriod, 780u);
-    panel.jamState = 1; // an armed jam ticks 100 ms earlier (the tick itself abandons it: no standard)
-    tick(window, kTimerClock);
-    EXPECT_EQ(panel.clockPeriod, 680u);
+    EXPECT_EQ(timerPeriod(kTimerClock), 100u); // the first tick, at start
+    const struct {
+        WORD h, m, s, ms;
+        uint8_t jamState;
+        const char* shown;
+        UINT period;
+    } ticks[] = {
+        {12, 34, 56, 700, 0, "12:34:57", 1380},
+        {12, 34, 56, 300, 0, "12:34:56", 780},
+        {12, 34, 56, 499, 0, "12:34:56", 581},
+        {12, 34, 56, 500, 0, "12:34:56", 580},
+        {12, 34, 56, 501, 0, "12:34:57", 1579},
+        {12, 34, 56, 0, 0, "12:34:56", 1080},
+        {12, 34, 56, 999, 0, "12:34:57", 1081},
+        {23, 59, 59, 600, 0, "00:00:00", 1480},
+        // An armed jam ticks 100 ms earlier (the tick itself then abandons it: no standard).
+        {12, 34, 56, 300, 1, "12:34:56", 680},
+        {12, 34, 56, 501, 1, "12:34:57", 1479},
+    };
+    for (const auto& t : ticks) {
+        SCOPED_TRACE(std::to_string(t.ms) + " ms");
+        panel.jamState = t.jamState;
+        setClock(2026, 3, 7, t.h, t.m, t.s, t.ms);
+        tick(window, kTimerClock);
+        EXPECT_EQ(controlText(window, IDC_CLOCK_DISPLAY), t.shown);
+        EXPECT_EQ(timerPeriod(kTimerClock), t.period);
+    }
     EXPECT_TRUE(timerRunning(window, kTimerClock, 100));
-    setClock(2026, 3, 7, 23, 59, 59, 600);
-    tick(window, kTimerClock);
-    EXPECT_EQ(controlText(window, IDC_CLOCK_DISPLAY), "00:00:00");
 }
 
 class Jam : public TimeCode {
@@ -290,23 +337,66 @@ TEST_F(Jam, ToThePcClock) {
     EXPECT_EQ(panel.jamState, 3);
 }
 
-TEST_F(Jam, AcrossMidnight) {
-    selectHd(4); // 1080i 60
+TEST_F(Jam, RateBitsOfEveryHdStandard) {
+    constexpr int kAbandoned = -1;
+    const struct {
+        const char* entry;
+        int rateBits; // of the LOCATE hours byte
+    } standards[] = {
+        {"1080i 47.95", kAbandoned}, {"1080i 48", 0x00},          {"1080i 50", 0x20}, {"1080i 59.94", 0x40},
+        {"1080i 60", 0x60},          {"1080p 23.98", kAbandoned}, {"1080p 24", 0x00}, {"1080p 25", 0x20},
+        {"1080p 29.97", 0x40},       {"1080p 30", 0x60},          {"1080p 50", 0x20}, {"1080p 59.94", 0x40},
+        {"1080p 60", 0x60},          {"720p 23.98", kAbandoned},  {"720p 24", 0x00},  {"720p 25", 0x20},
+        {"720p 29.97", 0x40},        {"720p 30", 0x60},           {"720p 50", 0x20},  {"720p 59.94", 0x40},
+        {"720p 60", 0x60},
+    };
+    std::vector<std::string> entries = listEntries(GetDlgItem(window, IDC_HD_STANDARD));
+    ASSERT_EQ(entries.size(), std::size(standards));
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const auto& standard = standards[i];
+        SCOPED_TRACE(standard.entry);
+        EXPECT_EQ(entries[i], standard.entry);
+        selectHd(static_cast<int>(i));
+        command(window, IDC_JAM_SYSTEM_TIME, BN_CLICKED);
+        setClock(2026, 3, 7, 13, 59, 58, 900); // shows 13:59:59, locates to 14:00:00
+        tick(window, kTimerClock);
+        if (standard.rateBits == kAbandoned) {
+            EXPECT_TRUE(sent().empty());
+            EXPECT_EQ(panel.jamState, 0);
+        } else {
+            EXPECT_EQ(sent(), std::vector<Bytes>{locate(static_cast<uint8_t>(14 | standard.rateBits), 0, 0)});
+            EXPECT_EQ(panel.jamState, 2);
+        }
+        clearSent();
+    }
+    // Across midnight the hour is 0; without any standard the jam is abandoned.
+    selectHd(20);
     command(window, IDC_JAM_SYSTEM_TIME, BN_CLICKED);
     setClock(2026, 3, 7, 23, 59, 58, 900);
     tick(window, kTimerClock);
-    EXPECT_EQ(controlText(window, IDC_CLOCK_DISPLAY), "23:59:59");
     EXPECT_EQ(sent(), std::vector<Bytes>{locate(0x60, 0, 0)});
+    clearSent();
+    selectHd(-1);
+    command(window, IDC_JAM_SYSTEM_TIME, BN_CLICKED);
+    tick(window, kTimerClock);
+    EXPECT_TRUE(sent().empty());
+    EXPECT_EQ(panel.jamState, 0);
 }
 
-TEST_F(Jam, AbandonedWithoutATimeCodeRate) {
-    for (int index : {5, -1}) { // 1080p 23.98, and no selection at all
-        selectHd(index);
-        command(window, IDC_JAM_SYSTEM_TIME, BN_CLICKED);
-        tick(window, kTimerClock);
-        EXPECT_TRUE(sent().empty());
-        EXPECT_EQ(panel.jamState, 0);
-    }
+TEST_F(Jam, WithoutOutputTheLogSaysNothingWasSent) {
+    command(window, IDC_RELEASE, BN_CLICKED);
+    clearSent();
+    selectHd(2);
+    command(window, IDC_JAM_SYSTEM_TIME, BN_CLICKED);
+    setClock(2026, 3, 7, 10, 0, 1, 80);
+    tick(window, kTimerClock);
+    EXPECT_EQ(panel.jamState, 2); // the states advance as with a unit
+    setClock(2026, 3, 7, 10, 0, 1, 980);
+    tick(window, kTimerClock);
+    EXPECT_EQ(panel.jamState, 3);
+    EXPECT_TRUE(sent().empty());
+    EXPECT_EQ(logLines(window).back(),
+              "2026.03.07 10:00:01 Jam Sync to Systemtime not sent: zembrax HD not connected");
 }
 
 TEST_F(Jam, DailyTriggerOnceAtItsTime) {
@@ -434,6 +524,63 @@ TEST_F(JamWithGenerator, EveryRateReachesTheDisplayWithItsLabel) {
         EXPECT_EQ(shown.substr(12), r.label);
         command(window, IDC_MMC_STOP, BN_CLICKED);
         deliver();
+    }
+}
+
+// The jam driven by the panel's own clock ticks through a real message loop,
+// against the real PC clock.
+TEST(JamUnderRealTimers, UnitRunsFromThePcTime) {
+    HWND window = openPanel();
+    localTimeSource = GetLocalTime;
+    connectAndIdentify(window);
+    runRequestSequence(window);
+    SendDlgItemMessageA(window, IDC_HD_STANDARD, LB_SETCURSEL, 2, 0); // 1080i 50
+    clearSent();
+    size_t before = logLines(window).size();
+    command(window, IDC_JAM_SYSTEM_TIME, BN_CLICKED);
+    EXPECT_TRUE(runMessageLoop(4000, [] { return panel.jamState == 3; }));
+    std::vector<Bytes> messages = sent();
+    ASSERT_GE(messages.size(), 3u);
+    EXPECT_EQ(messages[0].size(), 13u);
+    EXPECT_EQ(messages[0][7] & 0x60, 0x20);
+    EXPECT_EQ(messages[1], playMode(2));
+    EXPECT_EQ(messages[2], kMmcPlay);
+    std::vector<std::string> lines = logLines(window);
+    ASSERT_GT(lines.size(), before);
+    EXPECT_EQ(lines.back().substr(20), "Jam Sync to Systemtime");
+    int atPlay = 9999;
+    ASSERT_EQ(simTimeCodeOffset(0, &atPlay, nullptr), 0);
+    EXPECT_LT(std::abs(atPlay), 1000) << "the unit's time code is not the PC's time: " << atPlay << " ms";
+    closePanel(window);
+}
+
+TEST(DailyJamTime, TimeThatNamesNoTimeOfDayIsIgnoredAndLogged) {
+    const struct {
+        const char* arguments;
+        int hour, minute;
+        const char* ignored; // the time in the log line, if any
+    } cases[] = {
+        {"-D 23:59", 23, 59, nullptr}, {"-D 00:00", 0, 0, nullptr},
+        {"-D 24:00", 3, 0, "24:00"},   {"-D 12:60", 3, 0, "12:60"},
+        {"-d 99:99", 3, 0, "99:99"},   {"-D 7:30", 3, 0, "70:00"},
+        {"-D4", 3, 0, "40:00"},        {"-D 22:15 -D 25:00", 22, 15, "25:00"},
+    };
+    for (auto c : cases) {
+        SCOPED_TRACE(c.arguments);
+        HWND window = openPanel(c.arguments);
+        EXPECT_EQ(panel.dailyJamHour, c.hour);
+        EXPECT_EQ(panel.dailyJamMinute, c.minute);
+        char caption[40];
+        snprintf(caption, sizeof caption, " daily auto jam %02d:%02d", c.hour, c.minute);
+        EXPECT_EQ(controlText(window, IDC_DAILY_JAM), caption);
+        EXPECT_TRUE(isChecked(window, IDC_DAILY_JAM));
+        std::vector<std::string> lines = logLines(window);
+        std::vector<std::string> expected = {std::string("2026.03.07 09:05:02 application started ") +
+                                             c.arguments};
+        if (c.ignored)
+            expected.push_back(std::string("2026.03.07 09:05:02 daily jam time ") + c.ignored + " ignored");
+        EXPECT_EQ(lines, expected);
+        closePanel(window);
     }
 }
 

@@ -1,0 +1,113 @@
+// Router of received messages. dispatchSysEx tests in a fixed order and the
+// first test that decides ends the dispatch: the final 0xF7, the dump line,
+// the 0xF0, then device reports by their report byte and universal real-time
+// messages (MMC response, MTC full frame) by their sub-IDs.
+//
+// The identity reply is decoded by the link layer; what follows from it is
+// decided here: an operable unit gets its page, the MTC watchdog and the
+// request sequence, an erased one goes on with a running firmware update or
+// gets the update layout, any other one gets the update layout.
+#include "router.h"
+
+#include "../firmware/update.h"
+#include "../link/connection.h"
+#include "../link/event_reports.h"
+#include "../link/message_table.h"
+#include "../pages/calibration.h"
+#include "../pages/mtc_reader.h"
+#include "../pages/profiles.h"
+#include "../pages/settings.h"
+#include "../pages/transport.h"
+#include "log.h"
+#include "pages.h"
+#include "panel.h"
+#include "resources/resource.h"
+#include "timer.h"
+
+namespace {
+
+void showUpdateLayout() {
+    panel.pageMode = 1;
+    showPage(1);
+}
+
+void handleIdentity(const uint8_t* bytes, std::size_t count) {
+    if (count < kIdentityLength) return;
+    UnitKind kind = identifyUnit(bytes);
+    refreshUserOffsetText(); // its factor depends on the serial number just read
+    switch (kind) {
+    case UnitKind::Erased:
+        if (onErasedUnitIdentified()) return; // a firmware update goes on with it
+        showUpdateLayout();
+        return;
+    case UnitKind::Operable:
+        if (panel.startOnTimeCodePage)
+            panel.pageMode = 3;
+        else if (panel.pageMode == 1)
+            panel.pageMode = 2;
+        showPage(panel.pageMode);
+        startTimer(kTimerMtcWatchdog, 50);
+        panel.mtcWatchdog = 0;
+        SetDlgItemTextA(panel.window, IDC_MTC_MODE, "");
+        panel.jamState = 0;
+        sendMessage(Msg::MmcRead);
+        startQuerySequence();
+        return;
+    case UnitKind::NeedsUpdate: showUpdateLayout(); return;
+    }
+}
+
+void dispatchDeviceReport(const uint8_t* bytes, std::size_t count) {
+    if (count < 6 || bytes[2] != 0x5A || bytes[3] != 0x42) return;
+    switch (bytes[4]) {
+    case 0x02:
+    case 0x08:
+    case 0x0A: handleIdentity(bytes, count); return;
+    case 0x0C: onUpdateReply(); return;
+    case 0x41: onSettingsReport(bytes, count); return;
+    case 0x51:
+        switch (bytes[5]) {
+        case 0x0A: onProfileNameReport(0, bytes, count); return;
+        case 0x1E: onProfileNameReport(1, bytes, count); return;
+        case 0x32: onProfileNameReport(2, bytes, count); return;
+        case 0x68: onProfileNameReport(3, bytes, count); return;
+        case 0x40: onOscillatorReport(bytes, count); return;
+        default: return;
+        }
+    case 0x57: onCalibrationReport(bytes, count); return;
+    case 0x61: handleSyncReport(bytes, count); return;
+    default: return;
+    }
+}
+
+} // namespace
+
+void dispatchSysEx(const uint8_t* bytes, std::size_t count) {
+    if (count < 1 || bytes[count - 1] != 0xF7) return;
+    if (panel.sysExDump && panel.updateState == 0) dumpLine("<- ", bytes, count);
+    if (bytes[0] != 0xF0 || count < 2) return;
+
+    if (bytes[1] == 0x2C) {
+        dispatchDeviceReport(bytes, count);
+        return;
+    }
+    if (bytes[1] == 0x7F) {
+        if (count >= 6 && bytes[2] == 0x00 && bytes[3] == 0x07 && bytes[4] == 0x46 && bytes[5] == 0x01)
+            onMmcResponse(bytes, count);
+        else if (count >= 5 && bytes[2] == 0x7F && bytes[3] == 0x01 && bytes[4] == 0x01)
+            showFullFrame(bytes, count);
+    }
+}
+
+void dispatchQuarterFrame(uint8_t data) {
+    decodeQuarterFrame(data);
+}
+
+void onReleaseCommand() {
+    releaseUnit();
+    onUpdateConnectionLost();
+}
+
+void onPollTimer() {
+    if (pollConnection()) onUpdateConnectionLost();
+}
