@@ -1,5 +1,6 @@
 // Event log: list box 303 across the bottom of MainPanel. Operator events go
 // in with a timestamp (logLine), diagnostics without one (appendLog, dumpLine).
+// The bound of the list and the daily log file: log_file.h; its menus: log_menu.h.
 #pragma once
 
 #include <cstddef>

@@ -16,6 +16,8 @@
 #include "../pages/settings.h"
 #include "../pages/transport.h"
 #include "log.h"
+#include "log_file.h"
+#include "log_menu.h"
 #include "pages.h"
 #include "panel.h"
 #include "resources/resource.h"
@@ -129,6 +131,8 @@ void applySwitches() {
         case 'e': ShowWindow(control(IDC_ERASE_EEPROM), SW_SHOWNORMAL); break;
         case 'J':
         case 'j': SendMessageA(control(IDC_AUTO_JAM), BM_SETCHECK, BST_CHECKED, 0); break;
+        case 'L':
+        case 'l': panel.logFileOff = true; break;
         case 'S':
         case 's': panel.sysExDump = true; break;
         case 'T':
@@ -176,6 +180,8 @@ void onInitDialog() {
     ShowWindow(control(IDC_CAPTURE_TUNING), SW_HIDE);
     ShowWindow(control(IDC_ERASE_EEPROM), SW_HIDE);
     applySwitches();
+    startLogFile();
+    addLogEntriesToSystemMenu();
 
     char caption[64];
     std::snprintf(caption, sizeof caption, " daily auto jam %02d:%02d", panel.dailyJamHour,
@@ -249,6 +255,10 @@ void onCommand(WPARAM wParam, LPARAM) {
     case IDC_MMC_STOP:
     case IDC_JAM_LTC:
     case IDC_JAM_SYSTEM_TIME: onTransportCommand(id, code); break;
+    case IDM_LOG_COPY_ALL:
+    case IDM_LOG_SAVE_AS:
+    case IDM_LOG_OPEN_FOLDER:
+    case IDM_LOG_CLEAR: onLogMenuCommand(id); break;
     default: break; // IDOK and IDCANCEL included: Enter and Escape do nothing
     }
 }
@@ -281,10 +291,13 @@ INT_PTR CALLBACK MainPanel(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     case MM_MIM_OPEN:
     case MM_MIM_CLOSE:
     case MM_MIM_ERROR: return TRUE;
+    case WM_CONTEXTMENU: return showLogContextMenu(wParam, lParam);
+    case WM_SYSCOMMAND: return onLogSystemCommand(wParam);
     case WM_DESTROY:
-        // The display font dies with the window that uses it.
+        // The display font dies with the window that uses it; the log file closes with it.
         if (panel.displayFont) DeleteObject(panel.displayFont);
         panel.displayFont = nullptr;
+        stopLogFile();
         return FALSE;
     default: return FALSE;
     }

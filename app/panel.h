@@ -29,6 +29,11 @@ enum TimerId : UINT_PTR {
 };
 constexpr std::size_t kTimerCount = 7;
 
+// The daily log file: not yet started (before the switches are applied and
+// after the window ends), written, turned off by switch L, or given up after a
+// failure until the next start.
+enum class LogFileState : uint8_t { NotStarted, Writing, Off, Failed };
+
 struct PanelState {
     // Shell: entry, switches, window.
     HINSTANCE instance;
@@ -45,6 +50,14 @@ struct PanelState {
     // Event log.
     char textBuffer[kTextBufferSize];
     SYSTEMTIME localTime;
+    // The log file: switch L, its state, the folder, the open file and the
+    // day it holds; the list's own window procedure, which the log's runs in front of.
+    bool logFileOff;
+    LogFileState logFileState;
+    char logFolder[MAX_PATH];
+    HANDLE logFile;
+    WORD logFileYear, logFileMonth, logFileDay;
+    WNDPROC logListProcedure;
 
     // Pages.
     uint8_t pageMode;

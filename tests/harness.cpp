@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <filesystem>
+
 #include "app/clock.h"
 #include "app/main_panel.h"
 #include "app/panel.h"
@@ -14,11 +16,37 @@ namespace {
 
 SYSTEMTIME testClock{2026, 3, 6, 7, 9, 5, 2, 0};
 
+std::string privateLocalAppData() {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    return std::string(temp) + "zembrax-panel-tests-" + std::to_string(GetCurrentProcessId());
+}
+
+class PrivateLocalAppData : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        std::filesystem::create_directories(localAppData());
+        SetEnvironmentVariableA("LOCALAPPDATA", localAppData().c_str());
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(localAppData(), ignored);
+    }
+};
+
+const ::testing::Environment* const privateLocalAppDataEnvironment =
+    ::testing::AddGlobalTestEnvironment(new PrivateLocalAppData);
+
 void WINAPI readTestClock(LPSYSTEMTIME time) {
     *time = testClock;
 }
 
 } // namespace
+
+std::string localAppData() {
+    static const std::string folder = privateLocalAppData();
+    return folder;
+}
 
 HWND openPanel(const char* argumentText) {
     simReset();

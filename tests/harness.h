@@ -32,6 +32,11 @@ void tick(HWND window, UINT_PTR timer);
 // A WM_COMMAND as a control sends it.
 void command(HWND window, int id, int code = 0);
 
+// The folder that stands in for %LOCALAPPDATA% for the whole test run (the
+// programs the tests start inherit it), so that no test writes into a real
+// profile. It is deleted when the run ends.
+std::string localAppData();
+
 // Fixes the local time that the panel reads until the next setClock or openPanel.
 void setClock(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second, WORD ms = 0);
 

@@ -1,4 +1,5 @@
-// Event log: line format, Clear All Logs, scrolling, and hex dumps of any length.
+// Event log: line format, Clear All Logs, scrolling, the bound of lines, and hex
+// dumps of any length.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -6,9 +7,11 @@
 #include <vector>
 
 #include "app/log.h"
+#include "app/log_file.h"
 #include "app/panel.h"
 #include "app/resources/resource.h"
 #include "harness.h"
+#include "link/midi_port.h"
 
 namespace {
 
@@ -70,6 +73,28 @@ TEST_F(EventLog, NewestLineStaysInViewEvenAfterScrollingUp) {
     SendMessageA(log, LB_SETTOPINDEX, 0, 0); // the operator scrolls to the top
     appendLog("ID 132 mmResult 7 no memory\n");
     EXPECT_TRUE(lastVisible());
+}
+
+TEST_F(EventLog, KeepsTheNewestLinesOnlyAndClearStillWorks) {
+    closePanel(window);
+    window = openPanel("-L");        // the list's bound does not depend on the log file
+    ShowWindow(window, SW_MINIMIZE); // a panel left minimised for days (Wine draws a visible list slowly)
+    for (int i = 0; i < kLogLineLimit + 5; ++i)
+        logLine("line %d", i);
+    std::vector<std::string> lines = logLines(window);
+    ASSERT_EQ(lines.size(), static_cast<size_t>(kLogLineLimit));
+    EXPECT_EQ(lines.front(), "2026.03.07 09:05:02 line 5"); // the start line and lines 0 to 4 went first
+    EXPECT_EQ(lines.back(), "2026.03.07 09:05:02 line " + std::to_string(kLogLineLimit + 4));
+    reportMidiError(MMSYSERR_INVALHANDLE, kSiteInClose); // the port layer adds its lines itself
+    lines = logLines(window);
+    EXPECT_EQ(lines.size(), static_cast<size_t>(kLogLineLimit));
+    EXPECT_EQ(lines.front(), "2026.03.07 09:05:02 line 6");
+    EXPECT_EQ(lines.back().substr(0, 17), "ID 38 mmResult 5 ");
+
+    command(window, IDC_CLEAR_LOGS, BN_CLICKED);
+    EXPECT_EQ(logLines(window), std::vector<std::string>{"2026.03.07 09:05:02 logs deleted"});
+    logLine("line %d", 1);
+    EXPECT_EQ(logLines(window).size(), 2u);
 }
 
 // Reads the bytes back from dump lines and checks each line's form.

@@ -104,3 +104,11 @@
 #define IDC_MARK_TIME_CODE         301
 #define IDC_MARK_CALIBRATION       302
 #define IDC_LOG                    303
+
+// Entries of the log's menus: the context menu of list 303 and the same entries
+// at the end of the system menu. System-menu identifiers must be multiples of
+// 16 below 0xF000 (Windows uses the low four bits of WM_SYSCOMMAND itself).
+#define IDM_LOG_COPY_ALL           0x0510
+#define IDM_LOG_SAVE_AS            0x0520
+#define IDM_LOG_OPEN_FOLDER        0x0530
+#define IDM_LOG_CLEAR              0x0540

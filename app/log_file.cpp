@@ -1,0 +1,300 @@
+// The log list's bound and the daily log file.
+//
+// Design note. Every line reaches list 303 through LB_ADDSTRING, whoever
+// writes it (appendLog, logLine, dumpLine, the port layer's error lines), so
+// the log puts a window procedure of its own in front of the list's: before
+// an addition it drops the oldest line once the list holds kLogLineLimit, and
+// after it appends the line to the day's file. The file is opened for
+// appending only (FILE_APPEND_DATA), each line is one WriteFile followed by
+// FlushFileBuffers, so a crash or power loss keeps every line written before
+// it, and a second panel writing the same day's file cannot tear a line. A
+// line's date comes from its own timestamp; a line without one (diagnostics,
+// hex dumps) goes to the file of the day it is written. The first failure is
+// logged once and the file is left alone until the next start.
+#include "log_file.h"
+
+#include <shlobj.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "clock.h"
+#include "log.h"
+#include "resources/resource.h"
+
+namespace {
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+int twoDigits(const char* p) {
+    return 10 * (p[0] - '0') + (p[1] - '0');
+}
+
+// The date of a timestamped line: "year.MM.dd hh:mm:ss " at its start (the
+// year with 1 to 5 digits, as logLine writes it).
+bool dateOfLine(const char* text, SYSTEMTIME& date) {
+    unsigned year = 0;
+    int i = 0;
+    while (i < 5 && isDigit(text[i]))
+        year = 10 * year + static_cast<unsigned>(text[i++] - '0');
+    if (i == 0 || year > 0xFFFF || text[i] != '.') return false;
+    const char* p = text + i + 1;
+    constexpr char kForm[] = "00.00 00:00:00 ";
+    for (int k = 0; kForm[k]; ++k)
+        if (kForm[k] == '0' ? !isDigit(p[k]) : p[k] != kForm[k]) return false;
+    date = SYSTEMTIME{};
+    date.wYear = static_cast<WORD>(year);
+    date.wMonth = static_cast<WORD>(twoDigits(p));
+    date.wDay = static_cast<WORD>(twoDigits(p + 3));
+    return true;
+}
+
+// The date in a log file's name, "zembrax-YYYY-MM-DD.log" in any case.
+bool dateOfFileName(const char* name, SYSTEMTIME& date) {
+    constexpr char kForm[] = "zembrax-0000-00-00.log";
+    if (std::strlen(name) != sizeof kForm - 1) return false;
+    for (std::size_t k = 0; kForm[k]; ++k) {
+        char c = name[k];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (kForm[k] == '0' ? !isDigit(c) : c != kForm[k]) return false;
+    }
+    date = SYSTEMTIME{};
+    date.wYear = static_cast<WORD>(100 * twoDigits(name + 8) + twoDigits(name + 10));
+    date.wMonth = static_cast<WORD>(twoDigits(name + 13));
+    date.wDay = static_cast<WORD>(twoDigits(name + 16));
+    return true;
+}
+
+// Days since 1601-01-01; false for a date that does not exist.
+bool dayNumber(const SYSTEMTIME& date, long long& days) {
+    SYSTEMTIME day{};
+    day.wYear = date.wYear;
+    day.wMonth = date.wMonth;
+    day.wDay = date.wDay;
+    FILETIME time;
+    if (!SystemTimeToFileTime(&day, &time)) return false;
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = time.dwLowDateTime;
+    ticks.HighPart = time.dwHighDateTime;
+    days = static_cast<long long>(ticks.QuadPart / 864000000000ULL);
+    return true;
+}
+
+bool sameDay(const SYSTEMTIME& date) {
+    return date.wYear == panel.logFileYear && date.wMonth == panel.logFileMonth &&
+           date.wDay == panel.logFileDay;
+}
+
+void closeLogFile() {
+    if (panel.logFile) CloseHandle(panel.logFile);
+    panel.logFile = nullptr;
+}
+
+// The one failure line; the file is not tried again until the next start.
+void giveUp(const char* what, DWORD error) {
+    closeLogFile();
+    panel.logFileState = LogFileState::Failed;
+    char reason[128];
+    describeError(error, reason, sizeof reason);
+    logLine("log file not written: %s: %s", what, reason);
+}
+
+void writeToLogFile(const char* entry) {
+    if (panel.logFileState != LogFileState::Writing) return;
+    SYSTEMTIME date;
+    if (!dateOfLine(entry, date)) localTimeSource(&date);
+    char path[MAX_PATH];
+    if (!panel.logFile || !sameDay(date)) {
+        closeLogFile();
+        int length = std::snprintf(path, sizeof path, "%s\\zembrax-%04u-%02u-%02u.log", panel.logFolder,
+                                   date.wYear, date.wMonth, date.wDay);
+        if (length < 0 || length >= static_cast<int>(sizeof path)) {
+            giveUp(panel.logFolder, ERROR_FILENAME_EXCED_RANGE);
+            return;
+        }
+        HANDLE file =
+            CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            giveUp(path, GetLastError());
+            return;
+        }
+        panel.logFile = file;
+        panel.logFileYear = date.wYear;
+        panel.logFileMonth = date.wMonth;
+        panel.logFileDay = date.wDay;
+    }
+    char bytes[kLogUtf8LineSize];
+    DWORD length = static_cast<DWORD>(logEntryAsUtf8(entry, bytes));
+    DWORD written = 0;
+    if (!WriteFile(panel.logFile, bytes, length, &written, nullptr) || written != length ||
+        !FlushFileBuffers(panel.logFile)) {
+        DWORD error = GetLastError();
+        std::snprintf(path, sizeof path, "%s\\zembrax-%04u-%02u-%02u.log", panel.logFolder, panel.logFileYear,
+                      panel.logFileMonth, panel.logFileDay);
+        giveUp(path, error ? error : ERROR_WRITE_FAULT);
+    }
+}
+
+LRESULT CALLBACK logListProcedure(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != LB_ADDSTRING)
+        return CallWindowProcA(panel.logListProcedure, list, message, wParam, lParam);
+    // No entry is longer than a line of the text buffer, whoever writes it.
+    const char* entry = reinterpret_cast<const char*>(lParam);
+    char cut[kTextBufferSize];
+    if (entry && strnlen(entry, kTextBufferSize) == kTextBufferSize) {
+        std::memcpy(cut, entry, kTextBufferSize - 1);
+        cut[kTextBufferSize - 1] = '\0';
+        entry = cut;
+    }
+    if (CallWindowProcA(panel.logListProcedure, list, LB_GETCOUNT, 0, 0) >= kLogLineLimit)
+        CallWindowProcA(panel.logListProcedure, list, LB_DELETESTRING, 0, 0);
+    LRESULT index =
+        CallWindowProcA(panel.logListProcedure, list, LB_ADDSTRING, wParam, reinterpret_cast<LPARAM>(entry));
+    if (index >= 0 && entry) writeToLogFile(entry);
+    return index;
+}
+
+// %LOCALAPPDATA%\zembrax-panel\logs; empty when there is no such folder.
+void findLogFolder() {
+    char base[MAX_PATH];
+    DWORD length = GetEnvironmentVariableA("LOCALAPPDATA", base, sizeof base);
+    if (length == 0 || length >= sizeof base) {
+        if (SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base) != S_OK)
+            base[0] = 0;
+        length = static_cast<DWORD>(std::strlen(base));
+    }
+    while (length > 0 && (base[length - 1] == '\\' || base[length - 1] == '/'))
+        base[--length] = '\0';
+    panel.logFolder[0] = '\0';
+    if (length == 0) return;
+    int used = std::snprintf(panel.logFolder, sizeof panel.logFolder, "%s\\zembrax-panel\\logs", base);
+    if (used < 0 || used >= static_cast<int>(sizeof panel.logFolder)) panel.logFolder[0] = '\0';
+}
+
+bool makeFolder(const char* path) {
+    if (CreateDirectoryA(path, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return true;
+    giveUp(path, GetLastError());
+    return false;
+}
+
+bool makeLogFolder() {
+    char parent[MAX_PATH];
+    std::snprintf(parent, sizeof parent, "%s", panel.logFolder);
+    *std::strrchr(parent, '\\') = '\0';
+    if (!makeFolder(parent) || !makeFolder(panel.logFolder)) return false;
+    DWORD attributes = GetFileAttributesA(panel.logFolder);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        giveUp(panel.logFolder, ERROR_DIRECTORY);
+        return false;
+    }
+    return true;
+}
+
+// Deletes the folder's log files (by the date in their names) that are more
+// than kLogFileKeepDays days older than today. Other files are left alone.
+void deleteOldLogFiles() {
+    SYSTEMTIME now;
+    localTimeSource(&now);
+    long long today = 0;
+    if (!dayNumber(now, today)) return;
+    char path[MAX_PATH];
+    std::snprintf(path, sizeof path, "%s\\zembrax-*.log", panel.logFolder);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        SYSTEMTIME date;
+        long long day = 0;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        if (!dateOfFileName(found.cFileName, date) || !dayNumber(date, day)) continue;
+        if (today - day <= kLogFileKeepDays) continue;
+        std::snprintf(path, sizeof path, "%s\\%s", panel.logFolder, found.cFileName);
+        DeleteFileA(path); // one that cannot go now is tried again at the next start
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+} // namespace
+
+void startLogFile() {
+    panel.logListProcedure = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(control(IDC_LOG), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(logListProcedure)));
+    findLogFolder();
+    if (panel.logFileOff) {
+        panel.logFileState = LogFileState::Off;
+        return;
+    }
+    panel.logFileState = LogFileState::Writing;
+    if (!panel.logFolder[0]) {
+        giveUp("%LOCALAPPDATA%", ERROR_PATH_NOT_FOUND);
+        return;
+    }
+    if (!makeLogFolder()) return;
+    deleteOldLogFiles();
+    // The lines written before the switches were known.
+    int count = static_cast<int>(SendMessageA(control(IDC_LOG), LB_GETCOUNT, 0, 0));
+    char entry[kTextBufferSize];
+    for (int i = 0; i < count && panel.logFileState == LogFileState::Writing; ++i)
+        if (readLogEntry(i, entry)) writeToLogFile(entry);
+}
+
+void stopLogFile() {
+    closeLogFile();
+    panel.logFileState = LogFileState::NotStarted;
+}
+
+std::size_t logEntryAsLine(const char* entry, char* line) {
+    std::size_t end = strnlen(entry, kTextBufferSize - 1);
+    while (end > 0 && (entry[end - 1] == '\n' || entry[end - 1] == '\r'))
+        --end;
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < end; ++i) {
+        char c = entry[i];
+        if (c == '\r' && entry[i + 1] == '\n') continue; // CR LF is one line break
+        if (c == '\n' || c == '\r') {
+            std::memcpy(line + used, " / ", 3);
+            used += 3;
+        } else {
+            line[used++] = c;
+        }
+    }
+    line[used] = '\0';
+    return used;
+}
+
+std::size_t logEntryAsUtf8(const char* entry, char* bytes) {
+    char line[kLogLineSize];
+    int length = static_cast<int>(logEntryAsLine(entry, line));
+    int used = 0;
+    if (length > 0) {
+        wchar_t wide[kLogLineSize];
+        int characters = MultiByteToWideChar(CP_ACP, 0, line, length, wide, static_cast<int>(kLogLineSize));
+        used = WideCharToMultiByte(CP_UTF8, 0, wide, characters, bytes,
+                                   static_cast<int>(kLogUtf8LineSize - 2), nullptr, nullptr);
+    }
+    bytes[used] = '\r';
+    bytes[used + 1] = '\n';
+    return static_cast<std::size_t>(used) + 2;
+}
+
+bool readLogEntry(int index, char (&entry)[kTextBufferSize]) {
+    HWND list = control(IDC_LOG);
+    entry[0] = '\0';
+    LRESULT length = SendMessageA(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (length < 0 || length >= kTextBufferSize) return false;
+    return SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(entry)) >= 0;
+}
+
+void describeError(unsigned long error, char* text, std::size_t size) {
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                                  0, text, static_cast<DWORD>(size), nullptr);
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' '))
+        --length;
+    if (length == 0)
+        std::snprintf(text, size, "error %lu", error);
+    else
+        text[length] = '\0';
+}
