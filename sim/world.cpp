@@ -299,6 +299,7 @@ void World::replug(int unit) {
     if (u.outputPort >= 0) {
         auto it = outputHandles.find(outputs[u.outputPort].handle);
         if (it != outputHandles.end() && it->second.dead) outputs[u.outputPort].handle = 0;
+        outputs[u.outputPort].wireFree = Clock::now(); // what was on its way went with the old device
     }
     logLine(unitName(unit) + " plugged in");
     stateChanged();

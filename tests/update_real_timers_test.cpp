@@ -207,7 +207,7 @@ void runRow(const Row& row) {
     closePanel(window);
     window = reopenPanel();
     connectAndIdentify(window);
-    ASSERT_TRUE(isShown(window, IDC_UPDATE_FIRMWARE));
+    ASSERT_TRUE(isShown(window, IDC_UPDATE_FIRMWARE)) << controlText(window, IDC_STATUS);
     command(window, IDC_UPDATE_FIRMWARE, BN_CLICKED);
     driveUpdate(window);
     EXPECT_EQ(updateText(window), kDone);
