@@ -176,6 +176,7 @@ void onInitDialog() {
     fillLocateRateList();
 
     logLine("application started %s", panel.argumentText);
+    logFirmwareKind();
     startTimer(kTimerClock, 100);
     ShowWindow(control(IDC_CAPTURE_TUNING), SW_HIDE);
     ShowWindow(control(IDC_ERASE_EEPROM), SW_HIDE);
@@ -198,7 +199,17 @@ void onInitDialog() {
 }
 
 void onClose() {
-    for (UINT_PTR timer : {kTimerPoll, kTimerMtcWatchdog, kTimerClock, kTimerAutoConnect})
+    // Closing in the middle of an update leaves the unit erased: ask first.
+    // While the box is open the update goes on (the box's loop dispatches
+    // its messages), so No leaves it undisturbed.
+    if (updateNeedsTheUnit() &&
+        MessageBoxA(panel.window,
+                    "A firmware update is running.\n\nClosing now leaves the zembrax HD without working "
+                    "firmware until the update is run again.\n\nClose anyway?",
+                    "   Firmware update", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
+        return;
+    for (UINT_PTR timer :
+         {kTimerPoll, kTimerMtcWatchdog, kTimerClock, kTimerAutoConnect, kTimerUpdate, kTimerProgress})
         KillTimer(panel.window, timer);
     closePorts();
     releaseFirmwareImage();

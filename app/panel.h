@@ -115,7 +115,9 @@ struct PanelState {
     std::size_t recordPosition;
     uint8_t recordMessage[kRecordMessageSize];
     int32_t progressValue;
-    bool reconnectPending;
+    bool reconnectPending;  // Connect posted after the first erase wait
+    int32_t reconnectTicks; // timer 2 ticks since then, kReconnectCheckMs each
+    DWORD burstStart;       // tick count at the start of the current run of records
 };
 
 extern PanelState panel;

@@ -1,26 +1,39 @@
 // Firmware update procedure.
 //
+// Before anything goes to the unit the carried image is read through once
+// (checkFirmwareImage); a build without an image, or a damaged one, says so
+// in 115 and sends nothing.
+//
 // updateState orders the steps; timer 2 advances them, timer 3 animates the
-// progress bar through the two erase waits (110 ticks of 40 ms):
+// progress bar through the two erase waits (kEraseTicks ticks of kEraseTickMs):
 //   1  command 0x0B sent; the unit acknowledges with report 0x0C (to 2), or
 //      after 200 ms without it the header goes out at once (to 6)
 //   2  ports closed, "Erasing firmware ID" wait (to 3)
-//   3  reconnect; the erased unit's identity moves on (to 5), or after
-//      kReconnectTimeoutMs without it the update fails
+//   3  reconnect; the erased unit's identity moves on (to 5); ports that do
+//      not open, or kReconnectTimeoutMs without that identity, fail
 //   5  header message sent, "Erasing code flash" wait (to 6)
-//   6  records, one posted command 401 each; after the last, done (to 7)
+//   6  records, a few per posted command 401 (kRecordsPerMessage, at most
+//      kRecordMessageMs), in bursts of kRecordBurstMs with a breath on timer
+//      2 between them so that timers (the link poll), input and painting are
+//      not starved; after the last, done (to 7)
 //   7  3 s pause, then the buttons come back and the link is released (to 0)
-// Every failure ends alike: the failure text, state 0, timers 2 and 3
-// stopped, the position back at the image's start, the buttons left disabled.
+// A send that fails (sendSysEx says so) fails the update at once; a record
+// that did not go out is never counted.
+//
+// Every failure ends alike: the failure text and the progress bar shown
+// whatever page was up, one log line with the records sent, state 0, the
+// update's timers, the link poll and auto connect stopped and the ports
+// closed (so nothing hides the failure again), the buttons left disabled.
 #include "update.h"
 
-#include <windows.h>
 #include <commctrl.h>
 
+#include <cstdio>
 #include <cstring>
 #include <span>
 
 #include "../app/log.h"
+#include "../app/pages.h"
 #include "../app/panel.h"
 #include "../app/resources/resource.h"
 #include "../app/timer.h"
@@ -35,7 +48,6 @@
 namespace {
 
 constexpr int kUpdateButtons[] = {IDC_CONNECT, IDC_RELEASE, IDC_AUTO_CONNECT, IDC_UPDATE_FIRMWARE};
-constexpr int32_t kEraseTicks = 110;
 
 const char* const kUpdateHelp = "To update your zembrax firmware to version 3.0 you first\n"
                                 "have to connect the unit to an Intel PC running windows 10 via USB.\n"
@@ -67,18 +79,34 @@ void keepSameUnit() {
     if (panel.deviceOrdinal >= 1) --panel.deviceOrdinal;
 }
 
+int32_t recordsSent() {
+    return panel.linesSent > 1 ? panel.linesSent - 1 : 0;
+}
+
 void fail() {
     KillTimer(panel.window, kTimerUpdate);
     KillTimer(panel.window, kTimerProgress);
+    // Nothing may take the failure off the screen: no poll that finds the
+    // link gone, no auto connect that opens another layout.
+    KillTimer(panel.window, kTimerPoll);
+    KillTimer(panel.window, kTimerAutoConnect);
+    SendMessageA(control(IDC_AUTO_CONNECT), BM_SETCHECK, BST_UNCHECKED, 0);
+    if (panel.inputPort || panel.outputPort) {
+        closePorts();
+        SetDlgItemTextA(panel.window, IDC_STATUS, "zembrax HD not connected");
+    }
     panel.recordPosition = 0;
     panel.reconnectPending = false;
     panel.updateState = 0;
+    showPage(1);
     setUpdateText("Firmware update failed\nUnplug USB connection and close application");
+    logLine("zembrax H %04d firmware update failed after %d of %d records", panel.serialNumber, recordsSent(),
+            panel.imageLineCount - 1);
 }
 
 void startEraseWait() {
     panel.progressValue = 0;
-    startTimer(kTimerProgress, 40);
+    startTimer(kTimerProgress, kEraseTickMs);
 }
 
 void sendHeader() {
@@ -88,7 +116,10 @@ void sendHeader() {
     m[1] = 0x2C;
     std::memcpy(m + 2, panel.firmwareImage, kImageHeaderLength);
     m[2 + kImageHeaderLength] = 0xF7;
-    sendSysEx(m, kImageHeaderLength + 3);
+    if (sendSysEx(m, kImageHeaderLength + 3) != SendResult::Sent) {
+        fail();
+        return;
+    }
     panel.updateState = 6;
     panel.linesSent = 1;
     panel.recordPosition = kImageHeaderLength + 1;
@@ -103,27 +134,56 @@ void finish() {
     startTimer(kTimerUpdate, 3000);
 }
 
+// Why the carried image cannot be sent, in 115 and the log; nothing was sent.
+void refuse(const char* reason) {
+    setUpdateText(reason);
+    logLine("zembrax H %04d firmware update not started: %s", panel.serialNumber, reason);
+}
+
+// Reads the carried image through; false (and why, shown) when it must not go out.
+bool carriedImageSound() {
+    if (!openFirmwareImage()) {
+        refuse("This build carries no firmware image");
+        return false;
+    }
+    ImageCheck check = checkFirmwareImage({panel.firmwareImage, panel.firmwareSize});
+    char reason[64];
+    switch (check.fault) {
+    case ImageFault::None: panel.imageLineCount = check.lines; return true;
+    case ImageFault::TooLarge:
+        std::snprintf(reason, sizeof reason, "Firmware image damaged: too large");
+        break;
+    case ImageFault::Header: std::snprintf(reason, sizeof reason, "Firmware image damaged: header"); break;
+    case ImageFault::Record:
+        std::snprintf(reason, sizeof reason, "Firmware image damaged: record %d", check.record);
+        break;
+    case ImageFault::NoEndRecord:
+        std::snprintf(reason, sizeof reason, "Firmware image damaged: no end-of-file record");
+        break;
+    case ImageFault::AfterEndRecord:
+        std::snprintf(reason, sizeof reason, "Firmware image damaged: data after the end-of-file record");
+        break;
+    }
+    refuse(reason);
+    return false;
+}
+
 } // namespace
 
 void onUpdateFirmware() {
+    if (panel.updateState != 0) return; // one update at a time
+    if (!carriedImageSound()) return;
     enableButtons(false);
-    if (!openFirmwareImage()) {
-        fail();
-        return;
-    }
-    std::span<const uint8_t> image(panel.firmwareImage, panel.firmwareSize);
     panel.recordPosition = 0;
-    panel.imageLineCount = countImageLines(image);
-    // A header line and at least one record, within the image's end.
-    if (panel.imageEnd <= kImageHeaderLength || image[kImageHeaderLength] != kCarriageReturn ||
-        panel.imageLineCount < 2) {
-        fail();
-        return;
-    }
+    panel.linesSent = 0;
     setProgress(0);
     panel.updateState = 1;
     panel.reconnectPending = false;
-    sendMessage(Msg::BeginUpdate);
+    const MessageTemplate& begin = message(Msg::BeginUpdate);
+    if (sendSysEx(begin.bytes.data(), begin.length) != SendResult::Sent) {
+        fail();
+        return;
+    }
     startTimer(kTimerUpdate, 200);
 }
 
@@ -139,19 +199,25 @@ void updateTick() {
         startEraseWait();
         break;
     case 3:
-        if (panel.reconnectPending) { // the erased unit never came back
+        if (!panel.reconnectPending) {
+            keepSameUnit();
+            PostMessageA(panel.window, WM_COMMAND, IDC_CONNECT, 0);
+            panel.reconnectPending = true;
+            panel.reconnectTicks = 0;
+        } else if (!panel.inputPort || !panel.outputPort) { // the unit is gone, or its ports did not open
             fail();
             break;
+        } else if (++panel.reconnectTicks * kReconnectCheckMs >= kReconnectTimeoutMs) {
+            fail(); // the erased unit never identified itself
+            break;
         }
-        keepSameUnit();
-        PostMessageA(panel.window, WM_COMMAND, IDC_CONNECT, 0);
-        panel.reconnectPending = true;
-        startTimer(kTimerUpdate, kReconnectTimeoutMs);
+        startTimer(kTimerUpdate, kReconnectCheckMs);
         break;
     case 1:
     case 5: sendHeader(); break;
     case 6:
-        setUpdateText("Programming firmware 3.01\nWriting to flash");
+        if (panel.linesSent == 1) setUpdateText("Programming firmware 3.01\nWriting to flash");
+        panel.burstStart = GetTickCount();
         PostMessageA(panel.window, WM_COMMAND, IDC_SEND_NEXT_RECORD, 0);
         break;
     case 7:
@@ -175,26 +241,29 @@ void progressTick() {
     }
 }
 
-void sendNextRecord() {
-    if (panel.updateState != 6) return; // a stale post after a failure
-    if (!panel.outputPort) {            // the link went away under the records
-        fail();
-        return;
-    }
+namespace {
+
+// Sends the record at recordPosition and counts it. False when no record is
+// due after it: the update failed, or it was the last one and the update is done.
+bool sendOneRecord() {
     const uint8_t* image = panel.firmwareImage;
     std::size_t start = panel.recordPosition;
     std::size_t end = start;
     while (end < panel.imageEnd && image[end] != kCarriageReturn)
         ++end;
     std::size_t length = end - start;
-    // Nothing left, a last line without its CR, or a record the buffer cannot hold.
+    // The image was checked before the update began; these cannot happen
+    // with it, but a record is never sent past the image or the buffer.
     if (start >= panel.imageEnd || end >= panel.imageEnd || length + 4 > kRecordMessageSize) {
         fail();
-        return;
+        return false;
     }
     std::memcpy(panel.recordMessage + 3, image + start, length);
     panel.recordMessage[3 + length] = 0xF7;
-    sendSysEx(panel.recordMessage, length + 4);
+    if (sendSysEx(panel.recordMessage, length + 4) != SendResult::Sent) {
+        fail();
+        return false;
+    }
     panel.recordPosition = end + 1;
 
     int32_t percent = panel.linesSent * 100 / panel.imageLineCount;
@@ -203,16 +272,27 @@ void sendNextRecord() {
         setProgress(percent + 5);
     }
     ++panel.linesSent;
-    if (panel.linesSent < panel.imageLineCount) {
-        PostMessageA(panel.window, WM_COMMAND, IDC_SEND_NEXT_RECORD, 0);
-        return;
-    }
-    // Done only when the whole image went out: nothing after the last line,
-    // and no 0xFF byte cut the image short.
+    if (panel.linesSent < panel.imageLineCount) return true;
+    // Done only when the whole image went out: nothing after the last line.
     if (panel.recordPosition == panel.imageEnd && panel.imageEnd == panel.firmwareSize)
         finish();
     else
         fail();
+    return false;
+}
+
+} // namespace
+
+void sendNextRecord() {
+    if (panel.updateState != 6 || !panel.firmwareImage) return; // a stale post after a failure or the close
+    const DWORD start = GetTickCount();
+    for (int records = 0; records < kRecordsPerMessage && GetTickCount() - start < kRecordMessageMs;
+         ++records)
+        if (!sendOneRecord()) return;
+    if (GetTickCount() - panel.burstStart < kRecordBurstMs)
+        PostMessageA(panel.window, WM_COMMAND, IDC_SEND_NEXT_RECORD, 0);
+    else
+        startTimer(kTimerUpdate, 1); // a breath, then the next burst
 }
 
 void onUpdateReply() {
@@ -228,11 +308,27 @@ bool onErasedUnitIdentified() {
 }
 
 void onUpdateConnectionLost() {
-    if (panel.updateState == 5 || panel.updateState == 6) fail();
+    if (panel.updateState == 5 || panel.updateState == 6 ||
+        (panel.updateState == 3 && panel.reconnectPending))
+        fail();
+}
+
+bool updateNeedsTheUnit() {
+    return panel.updateState >= 1 && panel.updateState <= 6;
+}
+
+void logFirmwareKind() {
+    char kind[64];
+    describeFirmwareKind(kind, sizeof kind);
+    logLine("firmware image: %s", kind);
 }
 
 void onUpdateHelp() {
-    MessageBoxA(panel.window, kUpdateHelp, "   Firmware 3.0", MB_OK);
+    char kind[64];
+    describeFirmwareKind(kind, sizeof kind);
+    char text[1024];
+    std::snprintf(text, sizeof text, "%s\n\nFirmware image: %s", kUpdateHelp, kind);
+    MessageBoxA(panel.window, text, "   Firmware 3.0", MB_OK);
 }
 
 void releaseFirmwareImage() {

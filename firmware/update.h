@@ -2,8 +2,26 @@
 // the program, record by record.
 #pragma once
 
-// Longest wait for the erased unit to identify itself after the reconnect.
-constexpr unsigned kReconnectTimeoutMs = 30000;
+#include <windows.h>
+
+#include <cstdint>
+
+// Each erase wait: this many ticks of timer 3.
+constexpr int32_t kEraseTicks = 110;
+constexpr UINT kEraseTickMs = 40;
+// After the reconnect, timer 2 looks every kReconnectCheckMs whether the
+// ports opened; an erased unit that has not identified itself within
+// kReconnectTimeoutMs fails the update.
+constexpr UINT kReconnectCheckMs = 500;
+constexpr UINT kReconnectTimeoutMs = 30000;
+// One command 401 sends up to kRecordsPerMessage records, for at most
+// kRecordMessageMs, so that input and MIDI notifications still come between.
+// The commands follow each other for kRecordBurstMs, then the loop gives the
+// window a breath (timer 2, 1 ms): paint, input and the timers that are due,
+// the link poll among them, run before the next burst.
+constexpr int kRecordsPerMessage = 16;
+constexpr DWORD kRecordMessageMs = 20;
+constexpr DWORD kRecordBurstMs = 100;
 
 // Button 223 "Update Firmware".
 void onUpdateFirmware();
@@ -21,5 +39,9 @@ void onUpdateReply();
 bool onErasedUnitIdentified();
 // Release or a failed link poll: an update that still needs the link fails.
 void onUpdateConnectionLost();
+// True while closing the window would leave the unit without working firmware.
+bool updateNeedsTheUnit();
+// The start-up log line that says which firmware image the build carries.
+void logFirmwareKind();
 // WM_CLOSE: releases the image if an update loaded it.
 void releaseFirmwareImage();

@@ -17,6 +17,8 @@
 // for at most kSendDoneWaitMs, until the driver marks it done. If the driver
 // still owns it then, the output is reset (which hands it back) before the
 // header is unprepared, so the driver never keeps a pointer to a dead header.
+// The caller learns whether the message went out (SendResult); a message the
+// driver did not take, or still held after the wait, counts as not sent.
 //
 // Every failing call is logged with its site ID; open steps that fail are
 // undone in reverse by closePorts, which copes with half-open states.
@@ -109,8 +111,8 @@ void closePorts() {
     }
 }
 
-void sendSysEx(const uint8_t* bytes, std::size_t length) {
-    if (!panel.outputPort) return;
+SendResult sendSysEx(const uint8_t* bytes, std::size_t length) {
+    if (!panel.outputPort) return SendResult::Failed;
     MIDIHDR header{};
     header.lpData = reinterpret_cast<LPSTR>(const_cast<uint8_t*>(bytes));
     header.dwBufferLength = static_cast<DWORD>(length);
@@ -118,25 +120,28 @@ void sendSysEx(const uint8_t* bytes, std::size_t length) {
     MMRESULT result = midiOutPrepareHeader(panel.outputPort, &header, sizeof header);
     if (result != MMSYSERR_NOERROR) {
         reportMidiError(result, kSiteOutPrepare);
-        return;
+        return SendResult::Failed;
     }
     result = midiOutLongMsg(panel.outputPort, &header, sizeof header);
-    if (result != MMSYSERR_NOERROR) reportMidiError(result, kSiteOutLongMsg);
-    if (result == MMSYSERR_NOERROR) {
+    const bool handedOver = result == MMSYSERR_NOERROR;
+    if (!handedOver) reportMidiError(result, kSiteOutLongMsg);
+    if (handedOver) {
         // The driver may finish asynchronously; wait a bounded time without
         // pumping messages, so no receive handler runs inside a send.
         DWORD start = GetTickCount();
         while (!(header.dwFlags & MHDR_DONE) && GetTickCount() - start < kSendDoneWaitMs)
             Sleep(1);
     }
+    const bool done = handedOver && (header.dwFlags & MHDR_DONE);
     if (!(header.dwFlags & MHDR_DONE)) {
         appendLog(".dwFlags != MHDR_DONE\n");
         // Take the header back from the driver before it goes out of scope.
-        if (result == MMSYSERR_NOERROR) midiOutReset(panel.outputPort);
+        if (handedOver) midiOutReset(panel.outputPort);
     }
     result = midiOutUnprepareHeader(panel.outputPort, &header, sizeof header);
     if (result != MMSYSERR_NOERROR) reportMidiError(result, kSiteOutUnprepare);
     if (panel.sysExDump && panel.updateState == 0) dumpLine("-> ", bytes, length);
+    return done ? SendResult::Sent : SendResult::Failed;
 }
 
 void receiveSysEx(MIDIHDR* header) {

@@ -10,6 +10,12 @@
 
 enum class OpenResult { Success, InputFailure, OutputFailure };
 
+// What became of one message handed to sendSysEx. Sent: the driver took it
+// and marked it done. Failed: no output port is open, the prepare or
+// midiOutLongMsg failed, or the driver still held it after kSendDoneWaitMs.
+// Most callers ignore it; the firmware update must not.
+enum class SendResult { Sent, Failed };
+
 // Site IDs: which WinMM call failed. Below 100: the input side and the
 // output's open; 100 and above: the output's reset, close and send.
 enum SiteId : unsigned {
@@ -38,7 +44,7 @@ constexpr DWORD kSendDoneWaitMs = 300;
 void reportMidiError(MMRESULT mmResult, unsigned id);
 OpenResult openPorts(UINT inputDeviceId, UINT outputDeviceId);
 void closePorts();
-void sendSysEx(const uint8_t* bytes, std::size_t length);
+SendResult sendSysEx(const uint8_t* bytes, std::size_t length);
 void receiveSysEx(MIDIHDR* header);
 void receiveLongError(MIDIHDR* header);
 void receiveShortMessage(DWORD_PTR message);

@@ -105,9 +105,14 @@ void simUnplug(int unit) {
 
 void simReplug(int unit) {
     Locked l;
-    if (!l.valid(unit)) return;
-    l.w.units[unit].plugged = true;
-    l.w.logLine(unitName(unit) + " plugged in");
+    if (l.valid(unit)) l.w.replug(unit);
+}
+
+int simSetUnplugFaults(int unit, int flags) {
+    Locked l;
+    if (!l.valid(unit)) return -1;
+    l.w.units[unit].unplugFaults = flags;
+    return 0;
 }
 
 void simFailCall(const char* function, MMRESULT result, int skip, int times) {
@@ -493,9 +498,10 @@ int simSetFirmwareFailure(int unit, int mode, int records) {
     case SIM_FIRMWARE_SILENT: m.firmwareFailure = FirmwareFailure::Silent; break;
     case SIM_FIRMWARE_VANISH_AT_ERASE: m.firmwareFailure = FirmwareFailure::VanishAtErase; break;
     case SIM_FIRMWARE_VANISH_AFTER_RECORDS:
-        if (records < 1) return -1;
+        if (records < 0) return -1;
         m.firmwareFailure = FirmwareFailure::VanishAfter;
         break;
+    case SIM_FIRMWARE_VANISH_AT_BEGIN: m.firmwareFailure = FirmwareFailure::VanishAtBegin; break;
     default: return -1;
     }
     m.vanishAfterRecords = records;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "error_text.h"
+#include "sim_control.h"
 #include "world.h"
 
 using namespace sim;
@@ -202,16 +203,19 @@ MMRESULT WINAPI midiInClose(HMIDIIN hmi) {
     if (c.w.injectedFailure("midiInClose", failure)) return failure;
     InputHandle* h = inputHandle(c.w, hmi);
     if (!h) return MMSYSERR_INVALHANDLE;
+    if (c.w.deadCallFails(h->dead, h->deadFaults, SIM_UNPLUG_IN_CLOSE_FAILS, "midiInClose"))
+        return MMSYSERR_NODRIVER;
     if (!h->queue.empty()) return MIDIERR_STILLPLAYING;
     const uintptr_t id = reinterpret_cast<uintptr_t>(hmi);
     const Callback callback = h->callback;
     const int portIndex = h->port;
+    const bool dead = h->dead;
     InputPort& port = c.w.inputs[portIndex];
-    port.handle = 0;
+    if (port.handle == id) port.handle = 0; // a replugged unit's port may have a new handle
     c.w.inputHandles.erase(id);
     c.w.logLine("midiInClose: " + port.name);
     c.w.notify(callback, id, MM_MIM_CLOSE, 0, 0, c.deferred);
-    c.w.portClosed(true, portIndex);
+    if (!dead) c.w.portClosed(true, portIndex);
     c.w.stateChanged();
     return MMSYSERR_NOERROR;
 }
@@ -281,6 +285,8 @@ MMRESULT WINAPI midiInReset(HMIDIIN hmi) {
     if (c.w.injectedFailure("midiInReset", failure)) return failure;
     InputHandle* h = inputHandle(c.w, hmi);
     if (!h) return MMSYSERR_INVALHANDLE;
+    if (c.w.deadCallFails(h->dead, h->deadFaults, SIM_UNPLUG_IN_RESET_FAILS, "midiInReset"))
+        return MMSYSERR_NODRIVER;
     h->started = false;
     const uintptr_t id = reinterpret_cast<uintptr_t>(hmi);
     for (MIDIHDR* header : h->queue) {
@@ -369,16 +375,19 @@ MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
     if (c.w.injectedFailure("midiOutClose", failure)) return failure;
     OutputHandle* h = outputHandle(c.w, hmo);
     if (!h) return MMSYSERR_INVALHANDLE;
+    if (c.w.deadCallFails(h->dead, h->deadFaults, SIM_UNPLUG_OUT_CLOSE_FAILS, "midiOutClose"))
+        return MMSYSERR_NODRIVER;
     if (!h->pending.empty()) return MIDIERR_STILLPLAYING;
     const uintptr_t id = reinterpret_cast<uintptr_t>(hmo);
     const Callback callback = h->callback;
     const int portIndex = h->port;
+    const bool dead = h->dead;
     OutputPort& port = c.w.outputs[portIndex];
-    port.handle = 0;
+    if (port.handle == id) port.handle = 0;
     c.w.outputHandles.erase(id);
     c.w.logLine("midiOutClose: " + port.name);
     c.w.notify(callback, id, MM_MOM_CLOSE, 0, 0, c.deferred);
-    c.w.portClosed(false, portIndex);
+    if (!dead) c.w.portClosed(false, portIndex);
     c.w.stateChanged();
     return MMSYSERR_NOERROR;
 }
@@ -387,7 +396,9 @@ MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR header, UINT size) 
     Call c;
     MMRESULT failure;
     if (c.w.injectedFailure("midiOutPrepareHeader", failure)) return failure;
-    if (!outputHandle(c.w, hmo)) return MMSYSERR_INVALHANDLE;
+    OutputHandle* h = outputHandle(c.w, hmo);
+    if (!h) return MMSYSERR_INVALHANDLE;
+    if (h->dead) return MMSYSERR_NODRIVER; // the device is gone
     return prepare(header, size);
 }
 
@@ -409,9 +420,13 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR header, UINT size) {
     if (!(header->dwFlags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
     if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
     if (!header->lpData || header->dwBufferLength == 0) return MMSYSERR_INVALPARAM;
+    if (h->dead) { // the device is gone: refused, the header stays the program's
+        c.w.panelSends(h->port, true, reinterpret_cast<const uint8_t*>(header->lpData),
+                       header->dwBufferLength);
+        return MMSYSERR_NODRIVER;
+    }
     header->dwFlags &= ~MHDR_DONE;
-    c.w.panelSends(h->port, h->dead, reinterpret_cast<const uint8_t*>(header->lpData),
-                   header->dwBufferLength);
+    c.w.panelSends(h->port, false, reinterpret_cast<const uint8_t*>(header->lpData), header->dwBufferLength);
     const uintptr_t id = reinterpret_cast<uintptr_t>(hmo);
     if (c.w.outputDoneDelay == 0) {
         header->dwFlags |= MHDR_DONE;
@@ -436,7 +451,7 @@ MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD message) {
     const uint8_t bytes[3] = {status, static_cast<uint8_t>(message >> 8 & 0x7F),
                               static_cast<uint8_t>(message >> 16 & 0x7F)};
     c.w.panelSends(h->port, h->dead, bytes, shortMessageLength(status));
-    return MMSYSERR_NOERROR;
+    return h->dead ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI midiOutReset(HMIDIOUT hmo) {
@@ -445,11 +460,13 @@ MMRESULT WINAPI midiOutReset(HMIDIOUT hmo) {
     if (c.w.injectedFailure("midiOutReset", failure)) return failure;
     OutputHandle* h = outputHandle(c.w, hmo);
     if (!h) return MMSYSERR_INVALHANDLE;
+    if (c.w.deadCallFails(h->dead, h->deadFaults, SIM_UNPLUG_OUT_RESET_FAILS, "midiOutReset"))
+        return MMSYSERR_NODRIVER;
     const uintptr_t id = reinterpret_cast<uintptr_t>(hmo);
     for (const PendingDone& done : h->pending)
         c.w.completeOutput(*h, id, done, c.deferred);
     h->pending.clear();
-    c.w.outputs[h->port].wireFree = Clock::now(); // what the driver had not sent yet is dropped
+    if (!h->dead) c.w.outputs[h->port].wireFree = Clock::now(); // what the driver had not sent yet is dropped
     c.w.stateChanged();
     return MMSYSERR_NOERROR;
 }

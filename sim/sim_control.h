@@ -53,11 +53,26 @@ SIM_API void simSetIdentity(int unit, const char* serialDigits, const char firmw
 
 // ---- Cable ----
 
-// Unplugs a unit: its ports vanish for new opens, midiInStart on an open
-// handle of it fails with MMSYSERR_NODRIVER, and what the panel sends goes
-// nowhere. simReplug brings it back (open handles stay dead).
+// Unplugs a unit: its ports vanish for new opens, and handles opened on them
+// die as with a real driver after surprise removal: midiInStart,
+// midiOutPrepareHeader, midiOutLongMsg and midiOutShortMsg fail with
+// MMSYSERR_NODRIVER and nothing reaches the unit. Resetting and closing a
+// dead handle work unless simSetUnplugFaults says otherwise. simReplug brings
+// the unit back as a new device: its ports open anew, even while dead handles
+// of the old one were never closed (those stay dead).
 SIM_API void simUnplug(int unit);
 SIM_API void simReplug(int unit);
+
+// What else fails on a unit's dead handles (flags, 0 by default), as some
+// drivers do after removal. Each flagged call returns MMSYSERR_NODRIVER and
+// does nothing: a failed midiInReset keeps the queued input buffers (so
+// midiInClose then returns MIDIERR_STILLPLAYING), a failed midiOutReset keeps
+// the output headers the driver still holds. Returns 0, or -1 for a bad unit.
+#define SIM_UNPLUG_IN_RESET_FAILS 1
+#define SIM_UNPLUG_IN_CLOSE_FAILS 2
+#define SIM_UNPLUG_OUT_RESET_FAILS 4
+#define SIM_UNPLUG_OUT_CLOSE_FAILS 8
+SIM_API int simSetUnplugFaults(int unit, int flags);
 
 // ---- Failure injection ----
 
@@ -68,7 +83,8 @@ SIM_API void simFailCall(const char* function, MMRESULT result, int skip, int ti
 SIM_API void simClearFailures(void);
 
 // midiOutLongMsg marks the header done only after this many milliseconds
-// (0: at once, as before it returns). For the panel's bounded wait.
+// (0: at once, as before it returns): the slow driver. Longer than the
+// panel's send wait, the header is still the driver's when the wait ends.
 SIM_API void simSetOutputDoneDelay(DWORD milliseconds);
 
 // ---- The unit talks ----
@@ -290,10 +306,13 @@ SIM_API int simFirmwareStats(int unit, int* records, int* dataBytes, int* errors
 
 // Failure modes of the update, until simReset.
 #define SIM_FIRMWARE_NORMAL 0
-#define SIM_FIRMWARE_SILENT 1               // command 0x0B gets no report 0x0C and prepares nothing
-#define SIM_FIRMWARE_VANISH_AT_ERASE 2      // unplugs itself when its ports close after report 0x0C
-#define SIM_FIRMWARE_VANISH_AFTER_RECORDS 3 // unplugs itself after `records` record messages of a transfer
-// Returns 0, or -1 for a bad unit or mode (mode 3 needs records >= 1).
+#define SIM_FIRMWARE_SILENT 1          // command 0x0B gets no report 0x0C and prepares nothing
+#define SIM_FIRMWARE_VANISH_AT_ERASE 2 // unplugs itself when its ports close after report 0x0C
+#define SIM_FIRMWARE_VANISH_AFTER_RECORDS                                                                    \
+    3                                  // unplugs itself after `records` record messages of a transfer
+                                       // (0: right after the header message)
+#define SIM_FIRMWARE_VANISH_AT_BEGIN 4 // unplugs itself when command 0x0B arrives, unanswered
+// Returns 0, or -1 for a bad unit or mode (mode 3 needs records >= 0).
 SIM_API int simSetFirmwareFailure(int unit, int mode, int records);
 
 #ifdef __cplusplus

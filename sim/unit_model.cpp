@@ -510,6 +510,11 @@ Verdict UnitModel::deviceCommand(const uint8_t* b, size_t n, const Moment& at) {
             v = accepted("begin firmware update: not answered (failure injected)");
             break;
         }
+        if (firmwareFailure == FirmwareFailure::VanishAtBegin) {
+            v = accepted("begin firmware update: not answered, the unit vanishes (failure injected)");
+            v.vanish = true;
+            break;
+        }
         updatePrepared = true;
         v = accepted("begin firmware update: report 0x0C; firmware is erased when the ports close");
         v.replies.push_back(frame(0x0C));
@@ -765,7 +770,12 @@ Verdict UnitModel::firmwareHeader(const Moment& at) {
     transfer = FirmwareTransfer{};
     transfer.header = true;
     transfer.open = true;
-    return accepted("firmware image header: code flash erased, waiting for records");
+    Verdict v = accepted("firmware image header: code flash erased, waiting for records");
+    if (firmwareFailure == FirmwareFailure::VanishAfter && vanishAfterRecords == 0) {
+        v.vanish = true;
+        v.text += "; the unit vanishes (failure injected)";
+    }
+    return v;
 }
 
 Verdict UnitModel::firmwareRecord(const uint8_t* line, size_t n) {

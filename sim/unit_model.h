@@ -74,7 +74,8 @@ enum class FirmwareFailure {
     None,
     Silent,        // command 0x0B is not answered and prepares nothing
     VanishAtErase, // the unit unplugs itself when its ports close after report 0x0C
-    VanishAfter,   // the unit unplugs itself after a number of record messages
+    VanishAfter,   // the unit unplugs itself after a number of record messages (0: after the header)
+    VanishAtBegin, // the unit unplugs itself when command 0x0B arrives, without answering it
 };
 
 // Record messages of the image transfer that began with the last header.

@@ -269,9 +269,15 @@ void World::unplug(int unit) {
         it = it->unit == unit ? delayed.erase(it) : std::next(it);
     u.plugged = false;
     for (auto& [id, h] : inputHandles)
-        if (h.port == u.inputPort) h.dead = true;
+        if (h.port == u.inputPort && !h.dead) {
+            h.dead = true;
+            h.deadFaults = u.unplugFaults;
+        }
     for (auto& [id, h] : outputHandles)
-        if (h.port == u.outputPort) h.dead = true;
+        if (h.port == u.outputPort && !h.dead) {
+            h.dead = true;
+            h.deadFaults = u.unplugFaults;
+        }
     if (u.inputPort >= 0) {
         auto& wire = inputs[u.inputPort].wire;
         for (auto it = wire.begin(); it != wire.end();)
@@ -279,6 +285,31 @@ void World::unplug(int unit) {
     }
     logLine(unitName(unit) + " unplugged");
     stateChanged();
+}
+
+void World::replug(int unit) {
+    Unit& u = units[unit];
+    u.plugged = true;
+    // The dead handles belong to the device that left; they keep failing,
+    // but no longer hold its ports.
+    if (u.inputPort >= 0) {
+        auto it = inputHandles.find(inputs[u.inputPort].handle);
+        if (it != inputHandles.end() && it->second.dead) inputs[u.inputPort].handle = 0;
+    }
+    if (u.outputPort >= 0) {
+        auto it = outputHandles.find(outputs[u.outputPort].handle);
+        if (it != outputHandles.end() && it->second.dead) outputs[u.outputPort].handle = 0;
+        outputs[u.outputPort].wireFree = Clock::now(); // what was on its way went with the old device
+    }
+    logLine(unitName(unit) + " plugged in");
+    stateChanged();
+}
+
+bool World::deadCallFails(bool dead, int deadFaults, int fault, const char* function) {
+    if (!dead || !(deadFaults & fault)) return false;
+    logLine(std::string("unplugged: ") + function + " on a dead handle returns " +
+            std::to_string(MMSYSERR_NODRIVER));
+    return true;
 }
 
 void World::closeAllHandles() {
@@ -474,13 +505,15 @@ bool World::applyConfiguration(const std::string& text, std::string& error) {
                 m.firmwareFailure = FirmwareFailure::None;
             else if (f == "silent")
                 m.firmwareFailure = FirmwareFailure::Silent;
+            else if (f == "vanish-begin")
+                m.firmwareFailure = FirmwareFailure::VanishAtBegin;
             else if (f == "vanish-erase")
                 m.firmwareFailure = FirmwareFailure::VanishAtErase;
-            else if (f.rfind("vanish-after-", 0) == 0 && parseInt(f.substr(13), 10, 1, 1000000, records)) {
+            else if (f.rfind("vanish-after-", 0) == 0 && parseInt(f.substr(13), 10, 0, 1000000, records)) {
                 m.firmwareFailure = FirmwareFailure::VanishAfter;
                 m.vanishAfterRecords = static_cast<int>(records);
             } else {
-                error = "fwfailure must be none, silent, vanish-erase or vanish-after-N: " + f;
+                error = "fwfailure must be none, silent, vanish-begin, vanish-erase or vanish-after-N: " + f;
                 return false;
             }
         }
@@ -652,7 +685,8 @@ void World::panelSends(int port, bool deadHandle, const uint8_t* bytes, size_t c
     p.wireFree = start + wireTime(count);
     const Clock::time_point arrived = p.wireFree;
     if (deadHandle) {
-        logLine("panel -> " + p.name + " (unplugged, goes nowhere): " + hexBytes(bytes, count));
+        logLine("panel -> " + p.name +
+                " (unplugged, refused with MMSYSERR_NODRIVER): " + hexBytes(bytes, count));
         return;
     }
     bool heard = false;
@@ -753,10 +787,16 @@ bool World::idle() const {
 }
 
 void World::stateChanged() {
-    if (idle())
-        SetEvent(idleEvent);
-    else
-        ResetEvent(idleEvent);
+    // The event only on a change: each SetEvent is a round trip to the
+    // wineserver, and this runs on every WinMM call.
+    const bool nowIdle = idle();
+    if (nowIdle != idleSignalled) {
+        if (nowIdle)
+            SetEvent(idleEvent);
+        else
+            ResetEvent(idleEvent);
+        idleSignalled = nowIdle;
+    }
     changed.notify_all();
 }
 

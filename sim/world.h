@@ -34,6 +34,7 @@ struct Unit {
     int inputPort = -1;  // the panel's input port the unit talks into
     int outputPort = -1; // the panel's output port the unit listens to
     bool plugged = true;
+    int unplugFaults = 0; // SIM_UNPLUG_* flags: what also fails on its dead handles
     bool corruptNext = false;
     int violations = 0;
     int unknown = 0;
@@ -82,7 +83,8 @@ struct InputHandle {
     int port = -1;
     Callback callback;
     bool started = false;
-    bool dead = false; // its unit was unplugged while it was open
+    bool dead = false;  // its unit was unplugged while it was open
+    int deadFaults = 0; // the unit's SIM_UNPLUG_* flags, for a dead handle
     std::deque<MIDIHDR*> queue;
     Clock::time_point startTime;
 };
@@ -99,6 +101,7 @@ struct OutputHandle {
     int port = -1;
     Callback callback;
     bool dead = false;
+    int deadFaults = 0;
     std::vector<PendingDone> pending;
 };
 
@@ -143,6 +146,7 @@ class World {
     int callbacksInFlight = 0;
     DWORD deliveryThreadId = 0;
     HANDLE idleEvent;
+    bool idleSignalled = true; // the state idleEvent was last set to (created set)
 
     // The default world: one unit on "ZEM HD MIDI In" / "ZEM HD MIDI Out",
     // the clock in real time.
@@ -176,6 +180,12 @@ class World {
     void releaseDelayed(int unit, Clock::time_point now, bool all);
     // A unit leaves the cable (its ports vanish, open handles die).
     void unplug(int unit);
+    // It comes back as a new device: its ports open anew, whatever dead
+    // handles of the old one are still around.
+    void replug(int unit);
+    // True when a dead handle with these flags fails the call flagged `fault`
+    // (logged as an injected failure).
+    bool deadCallFails(bool dead, int deadFaults, int fault, const char* function);
 
     // The simulator's clock, in microseconds. In real time it follows the
     // steady clock; in manual mode it stands until advance() moves it.

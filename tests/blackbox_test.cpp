@@ -1,10 +1,14 @@
 // The shipped program from the outside: started with switches, read through
 // cross-process window messages, closed as the caption's close button does.
+// It is the product build, which carries no firmware image here.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "app/resources/resource.h"
 
@@ -37,13 +41,16 @@ BOOL CALLBACK findPanel(HWND window, LPARAM lParam) {
 
 class Program : public ::testing::Test {
   protected:
-    HWND start(const std::string& exe, const std::string& arguments) {
+    // simulatedUnit: the ZEMBRAX_SIM configuration the program's simulated unit reads at its start.
+    HWND start(const std::string& exe, const std::string& arguments, const char* simulatedUnit = nullptr) {
         std::string commandLine = "\"" + exe + "\" " + arguments;
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
-        if (!CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &process))
-            return nullptr;
+        if (simulatedUnit) SetEnvironmentVariableA("ZEMBRAX_SIM", simulatedUnit);
+        BOOL started = CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                      nullptr, &startup, &process);
+        if (simulatedUnit) SetEnvironmentVariableA("ZEMBRAX_SIM", nullptr);
+        if (!started) return nullptr;
         WaitForInputIdle(process.hProcess, 20000);
         Search search{process.dwProcessId, nullptr};
         for (int i = 0; i < 400 && !search.found; ++i) {
@@ -69,6 +76,15 @@ class Program : public ::testing::Test {
         SendMessageW(log, LB_GETTEXT, index, reinterpret_cast<LPARAM>(text.data()));
         text.resize(static_cast<size_t>(length));
         return std::string(text.begin(), text.end()); // the log is ASCII
+    }
+    // Waits up to 15 s for a control's text to contain `part`; returns the text.
+    static std::string waitForText(HWND control, const std::string& part) {
+        std::string shown;
+        for (int i = 0; i < 150 && shown.find(part) == std::string::npos; ++i) {
+            Sleep(100);
+            shown = text(control);
+        }
+        return shown;
     }
     static std::string text(HWND control) {
         wchar_t buffer[256] = {};
@@ -98,15 +114,50 @@ TEST_F(Program, StartsConnectsToTheUnitAndClosesCleanly) {
     EXPECT_EQ(SendDlgItemMessageA(window, IDC_AUTO_JAM, BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_EQ(SendDlgItemMessageA(window, IDC_DAILY_JAM, BM_GETCHECK, 0, 0), BST_UNCHECKED);
 
+    EXPECT_EQ(logLine(window, 1).substr(19), " firmware image: none");
+
     // Auto connect finds the simulated unit beside the program within a few seconds.
-    std::string status;
-    for (int i = 0; i < 150 && status.find("Firmware") == std::string::npos; ++i) {
-        Sleep(100);
-        status = text(GetDlgItem(window, IDC_STATUS));
-    }
-    EXPECT_EQ(status, "zembrax HD connected\nSerial: H 1234 Firmware: 0301");
-    EXPECT_EQ(logLine(window, 1).substr(19), " zembrax H 1234 connected");
+    EXPECT_EQ(waitForText(GetDlgItem(window, IDC_STATUS), "Firmware"),
+              "zembrax HD connected\nSerial: H 1234 Firmware: 0301");
+    EXPECT_EQ(logLine(window, 2).substr(19), " zembrax H 1234 connected");
     EXPECT_EQ(closeAndWait(window), 0u);
+}
+
+// Update Firmware on the product without an image sends nothing to the
+// unit (seen in the simulated unit's wire log) and says why.
+TEST_F(Program, UpdateFirmwareWithoutImageSendsNothing) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string wireLog =
+        std::string(temp) + "zembrax-blackbox-wire-" + std::to_string(GetCurrentProcessId()) + ".log";
+    std::string unit = "firmware=0300;wirelog=" + wireLog;
+    HWND window = start(besideTestProgram("blackbox\\zembrax-panel.exe"), "-A", unit.c_str());
+    ASSERT_NE(window, nullptr) << "no panel window appeared";
+    EXPECT_EQ(waitForText(GetDlgItem(window, IDC_STATUS), "Firmware"),
+              "zembrax HD connected\nSerial: H 1234 Firmware: 0300");
+    HWND button = GetDlgItem(window, IDC_UPDATE_FIRMWARE);
+    ASSERT_TRUE(IsWindowVisible(button));
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_UPDATE_FIRMWARE, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(button));
+    EXPECT_EQ(waitForText(GetDlgItem(window, IDC_UPDATE_TEXT), "firmware image"),
+              "This build carries no firmware image");
+    EXPECT_TRUE(IsWindowEnabled(button));
+    EXPECT_EQ(logLine(window, 3).substr(19),
+              " zembrax H 1234 firmware update not started: This build carries no firmware image");
+    Sleep(500); // anything sent would be in the wire log by now
+    EXPECT_EQ(closeAndWait(window), 0u);
+
+    // Of all the panel sent, only the identity request.
+    std::ifstream in(wireLog);
+    std::vector<std::string> sentLines;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find("panel -> ") != std::string::npos)
+            sentLines.push_back(line.substr(line.find("panel -> ")));
+    }
+    in.close();
+    DeleteFileA(wireLog.c_str());
+    EXPECT_EQ(sentLines, std::vector<std::string>{"panel -> unit 0: F0 2C 5A 42 01 F7"});
 }
 
 } // namespace

@@ -1,11 +1,13 @@
-// Firmware image and update: the carried image, reading images of every
-// shape, and the whole update against the simulated unit with each way it
-// can fail.
+// Firmware image and update, driven by hand (timer ticks in place of time):
+// the carried image and its check, the whole update against the simulated
+// unit, each way it can fail, and closing the window during it. The same
+// update under real timers is in update_real_timers_test.cpp.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <commctrl.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,12 +16,14 @@
 #include "firmware/image.h"
 #include "firmware/update.h"
 #include "harness.h"
+#include "link/midi_port.h"
 #include "sim/sim_control.h"
 
 namespace {
 
 const char* const kFailed = "Firmware update failed\nUnplug USB connection and close application";
 const char* const kHeader = "ZF030103122200000000(c)Kermaveld";
+const char* const kStamp = "2026.03.07 09:05:02 ";
 
 std::vector<uint8_t> image(const std::string& text) {
     return {text.begin(), text.end()};
@@ -29,6 +33,22 @@ std::vector<uint8_t> image(const std::string& text) {
 std::string smallImage() {
     return std::string(kHeader) +
            "\r:10000000000102030405060708090A0B0C0D0E0F78\r:020000040001F9\r:00000001FF\r";
+}
+
+// The image this test program carries (the stand-in).
+std::string carriedImage() {
+    HMODULE self = GetModuleHandleA(nullptr);
+    HRSRC found = FindResourceA(self, "FirmwareFile", "BINTYPE");
+    const char* data = static_cast<const char*>(LockResource(LoadResource(self, found)));
+    return std::string(data, SizeofResource(self, found));
+}
+
+// Where line n of an image begins (line 0 is the header).
+size_t lineStart(const std::string& text, int n) {
+    size_t at = 0;
+    for (int i = 0; i < n; ++i)
+        at = text.find('\r', at) + 1;
+    return at;
 }
 
 TEST(FirmwareImage, CarriedImageShape) {
@@ -42,7 +62,45 @@ TEST(FirmwareImage, CarriedImageShape) {
     EXPECT_EQ(std::string(data.begin(), data.begin() + 32), kHeader);
     EXPECT_EQ(std::string(data.begin() + 33, data.begin() + 42), ":10446F00");
     EXPECT_EQ(std::string(data.end() - 12, data.end()), ":00000001FF\r");
+    ImageCheck check = checkFirmwareImage(data);
+    EXPECT_EQ(check.fault, ImageFault::None);
+    EXPECT_EQ(check.lines, 2866);
+    EXPECT_EQ(readFirmwareKind(), FirmwareKind::StandIn);
     releaseFirmwareImage();
+}
+
+TEST(FirmwareImage, KindMarkers) {
+    char path[MAX_PATH];
+    std::string folder(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
+    std::string product = folder.substr(0, folder.find_last_of("\\/") + 1) + "blackbox\\zembrax-panel.exe";
+    HMODULE productModule = LoadLibraryExA(product.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(productModule, nullptr);
+    struct {
+        const char* what;
+        HMODULE module;
+        FirmwareKind kind;
+        const char* description;
+        bool image;
+    } cases[] = {
+        {"this test program, as the demo", GetModuleHandleA(nullptr), FirmwareKind::StandIn,
+         "stand-in test image, never to be sent to a real unit", true},
+        {"the product built without an image", productModule, FirmwareKind::None, "none", false},
+        {"a module without a marker", GetModuleHandleA("kernel32.dll"), FirmwareKind::Unknown, "unknown",
+         false},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        resetPanelState();
+        panel.instance = c.module;
+        EXPECT_EQ(readFirmwareKind(), c.kind);
+        char description[64];
+        describeFirmwareKind(description, sizeof description);
+        EXPECT_STREQ(description, c.description);
+        EXPECT_EQ(openFirmwareImage(), c.image);
+        releaseFirmwareImage();
+    }
+    FreeLibrary(productModule);
+    resetPanelState();
 }
 
 TEST(FirmwareImage, LinesAndEndOfImages) {
@@ -69,19 +127,74 @@ TEST(FirmwareImage, LinesAndEndOfImages) {
     EXPECT_EQ(countImageLines(huge), static_cast<int32_t>(kImageSearchLimit));
 }
 
+TEST(FirmwareImage, CheckFindsEveryFault) {
+    const std::string header = kHeader;
+    const std::string data = ":10000000000102030405060708090A0B0C0D0E0F78\r";
+    const std::string end = ":00000001FF\r";
+    struct {
+        const char* what;
+        std::string text;
+        ImageFault fault;
+        int record;
+    } cases[] = {
+        {"sound", smallImage(), ImageFault::None, 0},
+        {"empty", "", ImageFault::Header, 0},
+        {"header of 31 characters", header.substr(1) + "\r" + end, ImageFault::Header, 0},
+        {"header without ZF", "XF" + header.substr(2) + "\r" + end, ImageFault::Header, 0},
+        {"control character in the header", header.substr(0, 31) + "\t\r" + end, ImageFault::Header, 0},
+        {"header only", header + "\r", ImageFault::NoEndRecord, 0},
+        {"bad checksum", header + "\r" + data + ":020000040001F8\r" + end, ImageFault::Record, 2},
+        {"lower-case digit", header + "\r:10000000000102030405060708090a0B0C0D0E0F78\r" + end,
+         ImageFault::Record, 1},
+        {"no colon", header + "\r" + data.substr(1) + end, ImageFault::Record, 1},
+        {"byte count against length", header + "\r:020000040001\r" + end, ImageFault::Record, 1},
+        {"record type 06", header + "\r:00000006FA\r" + end, ImageFault::Record, 1},
+        {"linear address of one byte", header + "\r:0100000400FB\r" + end, ImageFault::Record, 1},
+        {"end-of-file record at another address", header + "\r:00000101FE\r" + end, ImageFault::Record, 1},
+        {"CR LF line ends", header + "\r\n" + data, ImageFault::Record, 1},
+        {"0xFF in a record",
+         header + "\r" + data +
+             ":0200\xFF"
+             "0040001F9\r" +
+             end,
+         ImageFault::Record, 2},
+        {"empty line", header + "\r\r" + end, ImageFault::Record, 1},
+        {"last record without CR", header + "\r" + data + ":00000001FF", ImageFault::Record, 2},
+        {"no end-of-file record", header + "\r" + data, ImageFault::NoEndRecord, 0},
+        {"a record after the end-of-file record", header + "\r" + end + data, ImageFault::AfterEndRecord, 0},
+        {"a line feed after the last CR", header + "\r" + end + "\n", ImageFault::AfterEndRecord, 0},
+        {"0xFF after the last CR", header + "\r" + end + "\xFF", ImageFault::AfterEndRecord, 0},
+        {"as long as the search limit", std::string(kImageSearchLimit, '\r'), ImageFault::TooLarge, 0},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ImageCheck check = checkFirmwareImage(image(c.text));
+        EXPECT_EQ(check.fault, c.fault);
+        EXPECT_EQ(check.record, c.record);
+        EXPECT_EQ(check.lines, c.fault == ImageFault::None ? 4 : 0);
+    }
+}
+
 // Drives an update through both erase waits to the start of the records.
 void driveToRecords(HWND window) {
     command(window, IDC_UPDATE_FIRMWARE, BN_CLICKED);
     deliver();
     tick(window, kTimerUpdate);
-    for (int i = 0; i < 110; ++i)
+    for (int i = 0; i < kEraseTicks; ++i)
         tick(window, kTimerProgress);
     tick(window, kTimerUpdate); // reconnect
     deliver();
     tick(window, kTimerUpdate); // header
-    for (int i = 0; i < 110; ++i)
+    for (int i = 0; i < kEraseTicks; ++i)
         tick(window, kTimerProgress);
     SendMessageA(window, WM_TIMER, kTimerUpdate, 0); // the first record command is posted, not yet handled
+}
+
+int unitRecords(int unit = 0) {
+    int records = 0, data = 0, errors = 0;
+    simFirmwareStats(unit, &records, &data, &errors);
+    EXPECT_EQ(errors, 0);
+    return records;
 }
 
 class Update : public ::testing::Test {
@@ -93,7 +206,16 @@ class Update : public ::testing::Test {
         ASSERT_EQ(panel.pageMode, 1);
         clearSent();
     }
-    void TearDown() override { closePanel(window); }
+    void TearDown() override {
+        closePanel(window);
+        simClearFailures();
+        simSetOutputDoneDelay(0);
+        forgetImage();
+    }
+    void again() {
+        TearDown();
+        SetUp();
+    }
 
     // Replaces the carried image by a test image (kept alive by the fixture).
     void useImage(const std::string& text) {
@@ -101,6 +223,11 @@ class Update : public ::testing::Test {
         panel.firmwareResource = reinterpret_cast<HGLOBAL>(1);
         panel.firmwareImage = fake.data();
         panel.firmwareSize = fake.size();
+    }
+    void forgetImage() {
+        if (panel.firmwareImage != fake.data()) return;
+        panel.firmwareResource = nullptr; // the fixture's image, not a resource
+        panel.firmwareImage = nullptr;
     }
     std::string status() { return controlText(window, IDC_UPDATE_TEXT); }
     int bar() { return static_cast<int>(SendDlgItemMessageA(window, IDC_UPDATE_PROGRESS, PBM_GETPOS, 0, 0)); }
@@ -110,9 +237,9 @@ class Update : public ::testing::Test {
         return false;
     }
     void eraseWait() {
-        for (int i = 0; i < 110; ++i)
+        for (int i = 0; i < kEraseTicks; ++i)
             tick(window, kTimerProgress);
-        EXPECT_FALSE(timerRunning(window, kTimerProgress, 40));
+        EXPECT_FALSE(timerRunning(window, kTimerProgress, kEraseTickMs));
     }
     // Press Update Firmware and follow the unit to the start of the records.
     void startAndErase() {
@@ -138,19 +265,42 @@ class Update : public ::testing::Test {
         SendMessageA(window, WM_TIMER, kTimerUpdate, 0); // posts the first record command, not yet handled
         EXPECT_EQ(status(), "Programming firmware 3.01\nWriting to flash");
     }
-    // Handles up to n posted record commands.
-    void sendRecords(int n) {
-        MSG msg;
-        for (int i = 0; i < n && PeekMessageA(&msg, window, WM_COMMAND, WM_COMMAND, PM_REMOVE); ++i)
-            DispatchMessageA(&msg);
+    // Handles up to n record commands (a few records each); returns the
+    // records sent so far.
+    int sendCommands(int n) {
+        for (int i = 0; i < n && nextRecord(window); ++i) {
+        }
+        return panel.linesSent - 1;
     }
-    void expectFailed() {
+    // The failure ending, seen on screen whatever was shown before, and the
+    // log line with the records that went out.
+    void expectFailed(int records) {
         EXPECT_EQ(status(), kFailed);
+        EXPECT_TRUE(isShown(window, IDC_UPDATE_TEXT));
+        EXPECT_TRUE(isShown(window, IDC_UPDATE_PROGRESS));
         EXPECT_EQ(panel.updateState, 0);
-        EXPECT_FALSE(timerRunning(window, kTimerUpdate, 1));
-        EXPECT_FALSE(timerRunning(window, kTimerProgress, 40));
+        for (UINT_PTR timer : {kTimerUpdate, kTimerProgress, kTimerPoll, kTimerAutoConnect})
+            EXPECT_FALSE(timerRunning(window, timer, 1)) << "timer " << timer;
         EXPECT_EQ(panel.recordPosition, 0u);
+        EXPECT_EQ(panel.outputPort, nullptr);
         EXPECT_FALSE(buttonsEnabled());
+        std::vector<std::string> lines = logLines(window);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back(), std::string(kStamp) + "zembrax H 1234 firmware update failed after " +
+                                    std::to_string(records) + " of " +
+                                    std::to_string(panel.imageLineCount - 1) + " records");
+    }
+    // Nothing went to the unit and the operator can go on: the reason in 115.
+    void expectRefused(const std::string& reason) {
+        EXPECT_TRUE(sent().empty());
+        EXPECT_EQ(status(), reason);
+        EXPECT_EQ(panel.updateState, 0);
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, IDC_UPDATE_FIRMWARE)));
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, IDC_CONNECT)));
+        EXPECT_NE(panel.outputPort, nullptr);
+        EXPECT_EQ(logLines(window).back(),
+                  std::string(kStamp) + "zembrax H 1234 firmware update not started: " + reason);
+        EXPECT_EQ(simFirmwareState(0), SIM_FIRMWARE_RUNS);
     }
     std::vector<uint8_t> fake;
     HWND window = nullptr;
@@ -158,13 +308,14 @@ class Update : public ::testing::Test {
 
 TEST_F(Update, CarriedImageBringsTheUnitTo301) {
     startAndErase();
-    EXPECT_EQ(bar(), 100); // the erase animation's end: full
-    sendRecords(28);       // 28 records after the header: below one percent
+    EXPECT_EQ(bar(), 100);                      // the erase animation's end: full
+    ASSERT_LT(sendCommands(1) * 100 / 2866, 1); // below one percent
     EXPECT_EQ(bar(), 100);
-    sendRecords(1);
+    while (panel.progressValue == 0 && nextRecord(window)) {
+    }
+    EXPECT_EQ(panel.progressValue, 1);
     EXPECT_EQ(bar(), 6); // one percent, shown as 6
-    pumpMessages();      // the rest, one posted command each
-    deliver();
+    driveUpdate(window);
     EXPECT_EQ(status(), "Firmware update done\n");
     EXPECT_EQ(panel.updateState, 7);
     EXPECT_EQ(panel.progressValue, 99); // the bar was set to 104: shown full
@@ -190,12 +341,9 @@ TEST_F(Update, CarriedImageBringsTheUnitTo301) {
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, IDC_CONNECT)));
     std::vector<std::string> lines = logLines(window);
     ASSERT_GE(lines.size(), before + 1);
-    EXPECT_EQ(lines[before], "2026.03.07 09:05:02 zembrax H 1234 updated to firmware 3.01");
+    EXPECT_EQ(lines[before], std::string(kStamp) + "zembrax H 1234 updated to firmware 3.01");
     EXPECT_EQ(panel.outputPort, nullptr); // released
-    int records = 0, data = 0, errors = 0;
-    simFirmwareStats(0, &records, &data, &errors);
-    EXPECT_EQ(records, 2865);
-    EXPECT_EQ(errors, 0);
+    EXPECT_EQ(unitRecords(), 2865);
     connectAndIdentify(window);
     EXPECT_EQ(controlText(window, IDC_STATUS), "zembrax HD connected\nSerial: H 1234 Firmware: 0301");
     EXPECT_EQ(panel.pageMode, 2);
@@ -217,7 +365,7 @@ TEST_F(Update, StrayAcknowledgementOutsideAnUpdateIsIgnored) {
     EXPECT_EQ(panel.updateState, 0); // auto connect and the automatic jams are not held back
 }
 
-TEST_F(Update, ErasedUnitThatNeverComesBackFails) {
+TEST_F(Update, UnitGoneAtTheReconnectFailsAtOnce) {
     simSetFirmwareFailure(0, SIM_FIRMWARE_VANISH_AT_ERASE, 0);
     command(window, IDC_UPDATE_FIRMWARE, BN_CLICKED);
     deliver();
@@ -226,81 +374,170 @@ TEST_F(Update, ErasedUnitThatNeverComesBackFails) {
     tick(window, kTimerUpdate); // reconnect posted
     deliver();
     EXPECT_EQ(panel.updateState, 3);
-    EXPECT_TRUE(timerRunning(window, kTimerUpdate, kReconnectTimeoutMs));
-    tick(window, kTimerUpdate); // the time-out
-    expectFailed();
+    EXPECT_EQ(controlText(window, IDC_STATUS), "zembrax HD not found 01");
+    EXPECT_TRUE(timerRunning(window, kTimerUpdate, kReconnectCheckMs));
+    tick(window, kTimerUpdate); // the first look: no ports open
+    expectFailed(0);
+}
+
+TEST_F(Update, UnitThatNeverIdentifiesErasedTimesOut) {
+    command(window, IDC_UPDATE_FIRMWARE, BN_CLICKED);
+    deliver();
+    tick(window, kTimerUpdate);
+    simSetIdentity(0, "1234", "0300", 0x0A); // it comes back with its old firmware
+    eraseWait();
+    tick(window, kTimerUpdate); // reconnect posted
+    deliver();
+    ASSERT_NE(panel.outputPort, nullptr);
+    for (UINT waited = kReconnectCheckMs; waited < kReconnectTimeoutMs; waited += kReconnectCheckMs) {
+        tick(window, kTimerUpdate);
+        ASSERT_EQ(panel.updateState, 3) << "after " << waited << " ms";
+    }
+    tick(window, kTimerUpdate);
+    expectFailed(0);
 }
 
 TEST_F(Update, LinkLostDuringTheRecordsFails) {
     startAndErase();
-    sendRecords(50);
+    int records = sendCommands(3);
     simUnplug(0);
+    size_t before = logLines(window).size();
     tick(window, kTimerPoll);
-    expectFailed();
+    expectFailed(records);
+    EXPECT_EQ(logLines(window)[before], std::string(kStamp) + "MIDI connection lost");
     pumpMessages(); // stale record commands do nothing
-    expectFailed();
-    int records = 0, data = 0, errors = 0;
-    simFirmwareStats(0, &records, &data, &errors);
-    EXPECT_LT(records, 2865);
+    EXPECT_EQ(status(), kFailed);
+    EXPECT_EQ(unitRecords(), records);
 }
 
 TEST_F(Update, ReleaseDuringTheRecordsFails) {
     startAndErase();
-    sendRecords(10);
-    SendMessageA(window, WM_COMMAND, IDC_RELEASE, 0);
-    expectFailed();
+    int records = sendCommands(1);
+    SendMessageA(window, WM_COMMAND, IDC_RELEASE, 0); // hides the update layout
+    expectFailed(records);
 }
 
-TEST_F(Update, ImageShapesThatFail) {
-    const std::string header = kHeader;
+// Each way a send can fail, by the long message it hits (0x0B is the first
+// after the click, then the identity request, the header, the records).
+TEST_F(Update, FailedSendFailsTheUpdate) {
+    const int header = 3, firstRecord = 4;
     struct {
         const char* what;
-        std::string text;
+        const char* call;
+        int message;
+        int records; // went out, as logged
     } cases[] = {
-        {"last record without CR", header + "\r:020000040001F9\r:00000001FF"},
-        {"CR LF line ends: a line feed is left after the last CR",
-         header + "\r\n:020000040001F9\r\n:00000001FF\r\n"},
-        {"0xFF after the last CR", header + "\r:020000040001F9\r:00000001FF\r\xFF:00\r"},
-        {"record too long for the buffer", header + "\r:" + std::string(1021, '0') + "\r:00000001FF\r"},
-        {"header without CR", header + ":00000001FF\r:00000001FF\r"},
-        {"header only", header + "\r"},
-        {"shorter than a header", "ZF0301\r"},
-        {"empty", ""},
+        {"command 0x0B refused", "midiOutLongMsg", 1, 0},
+        {"header refused", "midiOutLongMsg", header, 0},
+        {"record 42 refused", "midiOutLongMsg", firstRecord + 41, 41},
+        {"record 42 not prepared", "midiOutPrepareHeader", firstRecord + 41, 41},
+        {"end-of-file record refused", "midiOutLongMsg", firstRecord + 2864, 2864},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.what);
-        closePanel(window);
-        SetUp();
-        useImage(c.text);
-        simSetFirmwareFailure(0, SIM_FIRMWARE_SILENT, 0); // straight to the header
+        again();
+        simFailCall(c.call, MMSYSERR_NODRIVER, c.message - 1, 1);
         command(window, IDC_UPDATE_FIRMWARE, BN_CLICKED);
-        if (panel.updateState == 1) {
-            tick(window, kTimerUpdate);
-            eraseWait();
-            tick(window, kTimerUpdate);
-            pumpMessages();
-        }
-        expectFailed();
-        panel.firmwareResource = nullptr; // the fixture's image, not a resource
-        panel.firmwareImage = nullptr;
+        driveUpdate(window);
+        expectFailed(c.records);
+        EXPECT_EQ(sent().size(), static_cast<size_t>(c.message - 1));
+        EXPECT_NE(status(), "Firmware update done\n");
     }
 }
 
-TEST_F(Update, MissingImageFails) {
+TEST_F(Update, RecordStillWithTheDriverAfterTheWaitFails) {
+    startAndErase();
+    int records = sendCommands(2);
+    simSetOutputDoneDelay(kSendDoneWaitMs + 200); // the slow driver
+    sendCommands(1);
+    expectFailed(records); // the record the driver still held is not counted
+    EXPECT_FALSE(nextRecord(window));
+}
+
+TEST_F(Update, DamagedImageSendsNothing) {
+    const std::string carried = carriedImage();
+    auto broken = [&](int line, size_t column, char c) {
+        std::string text = carried;
+        text[lineStart(text, line) + column] = c;
+        return text;
+    };
+    size_t checksum = lineStart(carried, 18) - lineStart(carried, 17) - 2; // its last digit
+    char digit = carried[lineStart(carried, 17) + checksum];
+    struct {
+        const char* what;
+        std::string text;
+        const char* reason;
+    } cases[] = {
+        {"checksum of record 17", broken(17, checksum, digit == '0' ? '1' : '0'),
+         "Firmware image damaged: record 17"},
+        {"a data digit of record 1000",
+         broken(1000, 9, carried[lineStart(carried, 1000) + 9] == 'A' ? 'B' : 'A'),
+         "Firmware image damaged: record 1000"},
+        {"a character of record 5", broken(5, 12, 'G'), "Firmware image damaged: record 5"},
+        {"end-of-file record", broken(2865, 10, 'E'), "Firmware image damaged: record 2865"},
+        {"end-of-file record missing", carried.substr(0, lineStart(carried, 2865)),
+         "Firmware image damaged: no end-of-file record"},
+        {"header", broken(0, 1, 'X'), "Firmware image damaged: header"},
+        {"a record after the end-of-file record", carried + ":00000001FF\r",
+         "Firmware image damaged: data after the end-of-file record"},
+    };
+    for (auto& c : cases) { // each refusal leaves the panel as it was: the next press tries again
+        SCOPED_TRACE(c.what);
+        useImage(c.text);
+        command(window, IDC_UPDATE_FIRMWARE, BN_CLICKED);
+        deliver();
+        expectRefused(c.reason);
+    }
+}
+
+TEST_F(Update, BuildWithoutImageSendsNothing) {
     panel.instance = GetModuleHandleA("kernel32.dll"); // a module without the image
     command(window, IDC_UPDATE_FIRMWARE, BN_CLICKED);
-    expectFailed();
     panel.instance = GetModuleHandleA(nullptr);
+    deliver();
+    expectRefused("This build carries no firmware image");
 }
 
 TEST_F(Update, SmallImageEndsDone) {
     useImage(smallImage());
     startAndErase();
-    pumpMessages();
+    driveUpdate(window);
     EXPECT_EQ(status(), "Firmware update done\n");
     EXPECT_EQ(sent().back().size(), 15u);
-    panel.firmwareResource = nullptr;
-    panel.firmwareImage = nullptr;
+}
+
+TEST_F(Update, ClosingDuringTheUpdateAsksFirst) {
+    const MessageBoxSeen question{
+        "   Firmware update", "A firmware update is running.\n\nClosing now leaves the zembrax HD without "
+                              "working firmware until the update is run again.\n\nClose anyway?"};
+    auto close = [&](int answer) {
+        return answerMessageBox(window, answer, [&] { SendMessageA(window, WM_CLOSE, 0, 0); });
+    };
+    startAndErase();
+    sendCommands(1);
+    // No: the update goes on (the box's own loop ran it meanwhile).
+    MessageBoxSeen seen = close(IDNO);
+    EXPECT_EQ(seen.caption, question.caption);
+    EXPECT_EQ(seen.text, question.text);
+    EXPECT_TRUE(IsWindowVisible(window));
+    EXPECT_NE(panel.outputPort, nullptr);
+    driveUpdate(window);
+    EXPECT_EQ(status(), "Firmware update done\n");
+    EXPECT_EQ(unitRecords(), 2865);
+    // Done, waiting to release: the unit has its firmware, nothing to ask.
+    seen = close(IDNO);
+    EXPECT_EQ(seen.caption, "");
+    EXPECT_FALSE(IsWindowVisible(window));
+
+    // Yes: closed as ever, in any phase that leaves the unit erased.
+    again();
+    command(window, IDC_UPDATE_FIRMWARE, BN_CLICKED);
+    deliver();
+    tick(window, kTimerUpdate); // the ports closed, erasing
+    seen = close(IDYES);
+    EXPECT_EQ(seen.text, question.text);
+    EXPECT_FALSE(IsWindowVisible(window));
+    EXPECT_EQ(panel.outputPort, nullptr);
 }
 
 TEST(UpdateTwoUnits, EachUnitIsUpdatedInTurn) {
@@ -317,15 +554,11 @@ TEST(UpdateTwoUnits, EachUnitIsUpdatedInTurn) {
         ASSERT_EQ(panel.serialNumber, unit == 0 ? 1111 : 2222);
         driveToRecords(window);
         EXPECT_EQ(panel.serialNumber, unit == 0 ? 1111 : 2222) << "the reconnect opened the other unit";
-        pumpMessages();
-        deliver();
+        driveUpdate(window);
         EXPECT_EQ(panel.updateState, 7);
         tick(window, kTimerUpdate);
         deliver();
-        int records = 0, data = 0, errors = 0;
-        simFirmwareStats(unit, &records, &data, &errors);
-        EXPECT_EQ(records, 2865);
-        EXPECT_EQ(errors, 0);
+        EXPECT_EQ(unitRecords(unit), 2865);
     }
     closePanel(window);
 }
@@ -335,14 +568,11 @@ TEST(UpdateAfterFailure, RestartedPanelStartsFromTheHeaderAgain) {
     simSetIdentity(0, "1234", "0300", 0x0A);
     connectAndIdentify(window);
     driveToRecords(window);
-    for (int i = 0; i < 100; ++i) {
-        MSG msg;
-        if (PeekMessageA(&msg, window, WM_COMMAND, WM_COMMAND, PM_REMOVE)) DispatchMessageA(&msg);
-    }
+    for (int i = 0; i < 20; ++i)
+        nextRecord(window);
     SendMessageA(window, WM_COMMAND, IDC_RELEASE, 0); // the update fails; the unit stays erased
     EXPECT_EQ(controlText(window, IDC_UPDATE_TEXT), kFailed);
-    DestroyWindow(window);
-    pumpMessages();
+    closePanel(window);
 
     // A new start of the panel, as after closing it: the same unit, still erased.
     window = reopenPanel();
@@ -350,7 +580,7 @@ TEST(UpdateAfterFailure, RestartedPanelStartsFromTheHeaderAgain) {
     EXPECT_EQ(controlText(window, IDC_STATUS), "zembrax HD connected\nSerial: H 1234 Firmware: deleted");
     clearSent();
     driveToRecords(window);
-    pumpMessages();
+    driveUpdate(window);
     std::vector<Bytes> messages = sent();
     ASSERT_GE(messages.size(), 3u);
     EXPECT_EQ(messages[2].size(), 35u); // 0x0B, identity request, then the header again

@@ -4,12 +4,15 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 #include "app/clock.h"
 #include "app/main_panel.h"
 #include "app/panel.h"
 #include "app/resources/resource.h"
+#include "firmware/update.h"
 #include "sim/sim_control.h"
 
 namespace {
@@ -67,9 +70,57 @@ HWND reopenPanel(const char* argumentText) {
     return window;
 }
 
+namespace {
+
+struct BoxSearch {
+    HWND owner;
+    HWND found;
+};
+
+BOOL CALLBACK findOwnedBox(HWND candidate, LPARAM lParam) {
+    auto* search = reinterpret_cast<BoxSearch*>(lParam);
+    char className[32] = {};
+    GetClassNameA(candidate, className, sizeof className);
+    if (std::string(className) == "#32770" && GetWindow(candidate, GW_OWNER) == search->owner) {
+        search->found = candidate;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+MessageBoxSeen answerMessageBox(HWND owner, int button, const std::function<void()>& action) {
+    MessageBoxSeen seen;
+    std::atomic<bool> over{false};
+    std::thread reader([&] {
+        while (!over) {
+            BoxSearch search{owner, nullptr};
+            EnumWindows(findOwnedBox, reinterpret_cast<LPARAM>(&search));
+            if (search.found && IsWindowVisible(search.found)) {
+                char text[2048] = {};
+                GetWindowTextA(search.found, text, sizeof text);
+                seen.caption = text;
+                GetDlgItemTextA(search.found, 0xFFFF, text, sizeof text); // the box's message text
+                seen.text = text;
+                PostMessageA(search.found, WM_COMMAND, button, 0);
+                return;
+            }
+            Sleep(10);
+        }
+    });
+    action();
+    over = true;
+    reader.join();
+    return seen;
+}
+
 void closePanel(HWND window) {
     if (!IsWindow(window)) return;
-    SendMessageA(window, WM_CLOSE, 0, 0);
+    if (updateNeedsTheUnit())
+        answerMessageBox(window, IDYES, [&] { SendMessageA(window, WM_CLOSE, 0, 0); });
+    else
+        SendMessageA(window, WM_CLOSE, 0, 0);
     DestroyWindow(window);
     pumpMessages();
 }
@@ -191,6 +242,30 @@ void runRequestSequence(HWND window) {
         tick(window, 7);
         deliver();
     }
+}
+
+bool nextRecord(HWND window) {
+    MSG msg;
+    if (!PeekMessageA(&msg, window, WM_COMMAND, WM_COMMAND, PM_REMOVE)) {
+        if (panel.updateState != 6 || !timerRunning(window, kTimerUpdate, 1)) return false;
+        SendMessageA(window, WM_TIMER, kTimerUpdate, 0);
+        if (!PeekMessageA(&msg, window, WM_COMMAND, WM_COMMAND, PM_REMOVE)) return false;
+    }
+    DispatchMessageA(&msg);
+    return true;
+}
+
+void driveUpdate(HWND window) {
+    auto running = [] { return panel.updateState != 0 && panel.updateState != 7; };
+    for (int guard = 0; guard < 100000 && running(); ++guard) {
+        deliver();
+        if (!running()) break;
+        if (timerRunning(window, kTimerProgress, kEraseTickMs))
+            tick(window, kTimerProgress);
+        else if (!nextRecord(window))
+            tick(window, kTimerUpdate);
+    }
+    deliver();
 }
 
 void unitSends(const Bytes& message, int unit) {

@@ -21,7 +21,17 @@ HWND openPanel(const char* argumentText = "");
 HWND reopenPanel(const char* argumentText = "");
 
 // WM_CLOSE as the caption's close button sends it, then the window is destroyed.
+// During a firmware update the panel asks first; the question is answered Yes.
 void closePanel(HWND window);
+
+// Runs `action` while another thread waits for a message box owned by
+// `owner`, reads it and closes it with `button`. Returns the box's caption
+// and text ("" and "" when none appeared while the action ran).
+struct MessageBoxSeen {
+    std::string caption;
+    std::string text;
+};
+MessageBoxSeen answerMessageBox(HWND owner, int button, const std::function<void()>& action);
 
 // Delivers every queued message except WM_TIMER, which is dropped.
 void pumpMessages();
@@ -61,6 +71,11 @@ bool runMessageLoop(DWORD limitMs, const std::function<bool()>& done);
 
 using Bytes = std::vector<uint8_t>;
 
+// The panel's second line at start: the kind of firmware image this test
+// program carries (the stand-in), at the clock openPanel sets.
+inline const std::string kImageKindLine =
+    "2026.03.07 09:05:02 firmware image: stand-in test image, never to be sent to a real unit";
+
 // Waits until the simulated unit has delivered what it had to send, then
 // handles the messages it posted. A unit that does not become idle within
 // its time-out fails the test.
@@ -76,6 +91,15 @@ void connectAndIdentify(HWND window);
 // The request sequence after identification: timer 7 ticks with the unit's
 // answers delivered in between.
 void runRequestSequence(HWND window);
+
+// Firmware update by hand: handles the next record command, the posted one
+// or, while the record loop takes a breath on timer 2, that tick first.
+// False when no record is due.
+bool nextRecord(HWND window);
+
+// Drives a running firmware update to its end (state 7, or 0 when it fails):
+// timer ticks in place of time, the unit's answers delivered in between.
+void driveUpdate(HWND window);
 
 // The unit sends these bytes; they are delivered and handled.
 void unitSends(const Bytes& message, int unit = 0);

@@ -120,7 +120,8 @@ TEST(Help, FirmwareHelp) {
               "For new features of firmware 3.0 please refer to the\n\n"
               "--- zembrax HD 3.0 update documentation ---\n\n"
               "which can be downloaded from\n\n"
-              "---- " ZEMBRAX_MAKER_WEB_ADDRESS " ----");
+              "---- " ZEMBRAX_MAKER_WEB_ADDRESS " ----\n\n"
+              "Firmware image: stand-in test image, never to be sent to a real unit");
     closePanel(window);
 }
 

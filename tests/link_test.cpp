@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -687,6 +688,37 @@ TEST_F(Link, SendFailures) {
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[0], errorLine(kSiteOutUnprepare, MMSYSERR_ERROR));
     EXPECT_EQ(lines[1], "->  F0  2C  5A  42  40  F7  \n");
+}
+
+TEST_F(Link, SendResultTellsWhetherTheMessageWentOut) {
+    const Bytes request{0xF0, 0x2C, 0x5A, 0x42, 0x40, 0xF7};
+    auto send = [&] { return sendSysEx(request.data(), request.size()); };
+    EXPECT_EQ(send(), SendResult::Failed); // no port open
+    connectAndIdentify(window);
+    struct {
+        const char* what;
+        std::function<void()> fault;
+        SendResult result;
+    } cases[] = {
+        {"sent", [] {}, SendResult::Sent},
+        {"prepare refused", [] { simFailCall("midiOutPrepareHeader", MMSYSERR_NOMEM, 0, 1); },
+         SendResult::Failed},
+        {"long message refused", [] { simFailCall("midiOutLongMsg", MMSYSERR_NODRIVER, 0, 1); },
+         SendResult::Failed},
+        {"unprepare refused after it went out",
+         [] { simFailCall("midiOutUnprepareHeader", MMSYSERR_ERROR, 0, 1); }, SendResult::Sent},
+        {"done within the wait", [] { simSetOutputDoneDelay(kSendDoneWaitMs / 4); }, SendResult::Sent},
+        {"still the driver's after the wait", [] { simSetOutputDoneDelay(kSendDoneWaitMs + 200); },
+         SendResult::Failed},
+        {"unit unplugged", [] { simUnplug(0); }, SendResult::Failed},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.fault();
+        EXPECT_EQ(send(), c.result);
+        simSetOutputDoneDelay(0);
+    }
+    deliver();
 }
 
 TEST_F(Link, SlowDriverIsWaitedForAndNeverLeftWithTheHeader) {

@@ -90,23 +90,25 @@ TEST_F(LogFile, KeepsEveryLineInOrderAcrossClearAndRestart) {
     const uint8_t request[] = {0xF0, 0x2C, 0x5A, 0x42, 0x01, 0xF7};
     dumpLine("-> ", request, sizeof request);
     std::vector<std::string> lines = logLines(window);
-    ASSERT_EQ(lines.size(), 5u);
+    ASSERT_EQ(lines.size(), 6u);
     command(window, IDC_CLEAR_LOGS, BN_CLICKED);
     logLine("Saved Tuning");
     closePanel(window);
     window = reopenPanel("-J");
 
     EXPECT_EQ(readFile(logsFolder() + "\\zembrax-2026-03-07.log"),
-              "2026.03.07 09:05:02 application started \r\n"
-              "ID 80 mmResult 2 bad device\r\n" +
-                  asLine(lines[2]) +
+              "2026.03.07 09:05:02 application started \r\n" + kImageKindLine +
+                  "\r\n"
+                  "ID 80 mmResult 2 bad device\r\n" +
+                  asLine(lines[3]) +
                   "\r\n"
                   "update step 1 / of 3\r\n"
                   "->  F0  2C  5A  42  01  F7  \r\n"
                   "2026.03.07 09:05:02 logs deleted\r\n"
                   "2026.03.07 09:05:02 Saved Tuning\r\n"
-                  "2026.03.07 09:05:02 application started -J\r\n");
-    EXPECT_EQ(lines[2].rfind("ID 38 mmResult 5 ", 0), 0u) << lines[2];
+                  "2026.03.07 09:05:02 application started -J\r\n" +
+                  kImageKindLine + "\r\n");
+    EXPECT_EQ(lines[3].rfind("ID 38 mmResult 5 ", 0), 0u) << lines[3];
 }
 
 TEST_F(LogFile, EachLineGoesToTheFileOfItsOwnDate) {
@@ -120,7 +122,7 @@ TEST_F(LogFile, EachLineGoesToTheFileOfItsOwnDate) {
     logLine("locked to external video reference");
 
     EXPECT_EQ(readFile(logsFolder() + "\\zembrax-2026-03-07.log"),
-              "2026.03.07 09:05:02 application started \r\n");
+              "2026.03.07 09:05:02 application started \r\n" + kImageKindLine + "\r\n");
     EXPECT_EQ(readFile(logsFolder() + "\\zembrax-2026-12-31.log"),
               "2026.12.31 23:59:59 locked to internal reference\r\n"
               "2026.12.31 23:59:59 a line of the old day\r\n");
@@ -140,30 +142,30 @@ TEST_F(LogFile, AFailureIsLoggedOnceAndTheFileIsLeftAlone) {
         std::string folderInTheWay; // a folder where the file belongs
         std::string fileInTheWay;   // a file where a folder belongs
         std::string failedPath;
-        size_t failsAfterLine; // the line whose write failed
+        size_t failsAfterLine; // the line after which the failure line stands
         std::set<std::string> filesAfter;
     } cases[] = {
-        {"no such folder", missing, "", "", missing + "\\zembrax-panel", 0, {}},
+        {"no such folder", missing, "", "", missing + "\\zembrax-panel", 1, {}},
         {"a file where the folder belongs",
          localAppData(),
          "",
          panelFolder(),
          logsFolder(),
-         0,
+         1,
          {"zembrax-panel"}},
         {"the day's file is a folder",
          localAppData(),
          today,
          "",
          today,
-         0,
+         1,
          {"zembrax-panel", "zembrax-panel/logs", "zembrax-panel/logs/zembrax-2026-03-07.log"}},
         {"the next day's file is a folder",
          localAppData(),
          tomorrow,
          "",
          tomorrow,
-         2,
+         3,
          {"zembrax-panel", "zembrax-panel/logs", "zembrax-panel/logs/zembrax-2026-03-07.log",
           "zembrax-panel/logs/zembrax-2026-03-08.log"}},
     };
@@ -186,11 +188,11 @@ TEST_F(LogFile, AFailureIsLoggedOnceAndTheFileIsLeftAlone) {
         SetEnvironmentVariableA("LOCALAPPDATA", localAppData().c_str());
 
         // The lines as without a failure, and one failure line right after the line that failed.
-        ASSERT_EQ(lines.size(), 6u);
+        ASSERT_EQ(lines.size(), 7u);
         std::string failure = lines[c.failsAfterLine + 1];
         lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(c.failsAfterLine) + 1);
         EXPECT_EQ(lines,
-                  (std::vector<std::string>{"2026.03.07 09:05:02 application started ",
+                  (std::vector<std::string>{"2026.03.07 09:05:02 application started ", kImageKindLine,
                                             "2026.03.07 09:05:02 locked to internal reference",
                                             "2026.03.08 00:00:01 lost lock to external video reference",
                                             "ID 80 mmResult 2 bad device\n",
@@ -199,9 +201,10 @@ TEST_F(LogFile, AFailureIsLoggedOnceAndTheFileIsLeftAlone) {
         EXPECT_EQ(failure.substr(20, expected.size()), expected) << failure;
         EXPECT_GT(failure.size(), 20 + expected.size()) << "no reason given";
         EXPECT_EQ(filesBelow(localAppData()), c.filesAfter);
-        if (c.failsAfterLine > 0) {
-            EXPECT_EQ(readFile(today), "2026.03.07 09:05:02 application started \r\n"
-                                       "2026.03.07 09:05:02 locked to internal reference\r\n");
+        if (c.failsAfterLine > 1) {
+            EXPECT_EQ(readFile(today), "2026.03.07 09:05:02 application started \r\n" + kImageKindLine +
+                                           "\r\n"
+                                           "2026.03.07 09:05:02 locked to internal reference\r\n");
         }
     }
 }
@@ -230,7 +233,7 @@ TEST_F(LogFile, StartDeletesOnlyLogFilesOlderThanNinetyDays) {
     for (const auto& f : files)
         EXPECT_EQ(fs::exists(fs::path(logsFolder() + "\\" + f.name)), f.kept) << f.name;
     EXPECT_EQ(readFile(logsFolder() + "\\zembrax-2026-03-07.log"),
-              "2026.03.07 09:05:02 application started \r\n");
+              "2026.03.07 09:05:02 application started \r\n" + kImageKindLine + "\r\n");
 }
 
 TEST_F(LogFile, SwitchLWritesNothingAndDeletesNothing) {
@@ -287,7 +290,7 @@ TEST_F(LogMenu, CopyAllPutsEveryLineOnTheClipboard) {
     dumpLine("<- ", message.data(), message.size());
     appendLog("update step 1\nof 3\n");
     std::vector<std::string> lines = logLines(window);
-    ASSERT_EQ(lines.size(), 12u); // the start line, ten dump lines, the two-line text
+    ASSERT_EQ(lines.size(), 13u); // the two start lines, ten dump lines, the two-line text
     command(window, IDM_LOG_COPY_ALL);
     EXPECT_EQ(clipboardText(), joined(lines, "\r\n", false));
 }
@@ -361,11 +364,12 @@ TEST_F(LogMenu, SaveWritesTheLinesAsUtf8AndReportsAFailure) {
 
     // The ANSI text in UTF-8: the profile name's last letter takes two bytes.
     wchar_t wide[64];
-    int wideLength = MultiByteToWideChar(CP_ACP, 0, lines[2].c_str(), -1, wide, 64);
+    int wideLength = MultiByteToWideChar(CP_ACP, 0, lines[3].c_str(), -1, wide, 64);
     char utf8[128];
     WideCharToMultiByte(CP_UTF8, 0, wide, wideLength, utf8, sizeof utf8, nullptr, nullptr);
-    ASSERT_EQ(std::string(utf8).size(), lines[2].size() + 1);
-    std::string expected = asLine(lines[0]) + "\r\n" + asLine(lines[1]) + "\r\n" + utf8 + "\r\n";
+    ASSERT_EQ(std::string(utf8).size(), lines[3].size() + 1);
+    std::string expected =
+        asLine(lines[0]) + "\r\n" + asLine(lines[1]) + "\r\n" + asLine(lines[2]) + "\r\n" + utf8 + "\r\n";
 
     struct {
         const char* name;

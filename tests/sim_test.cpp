@@ -629,27 +629,75 @@ TEST_F(SimTest, InjectedFailuresAndDelayedOutputDone) {
 TEST_F(SimTest, UnpluggedUnitVanishesAndItsHandlesStayDead) {
     auto link = std::make_unique<Link>();
     link->queue(0);
+    Bytes message = unitFrame({0x01});
+    MIDIHDR prepared{};
+    prepared.lpData = reinterpret_cast<LPSTR>(message.data());
+    prepared.dwBufferLength = static_cast<DWORD>(message.size());
+    ASSERT_EQ(MMSYSERR_NOERROR, midiOutPrepareHeader(link->out, &prepared, sizeof prepared));
     simUnplug(0);
-    EXPECT_EQ(MMSYSERR_NODRIVER, midiInStart(link->in));
     EXPECT_EQ(0u, midiInGetNumDevs());
     EXPECT_EQ(0u, midiOutGetNumDevs());
-    EXPECT_EQ(MMSYSERR_NOERROR, link->send(unitFrame({0x01})));
+    // As after a surprise removal: every send and start is refused.
+    EXPECT_EQ(MMSYSERR_NODRIVER, midiInStart(link->in));
+    EXPECT_EQ(MMSYSERR_NODRIVER, midiOutLongMsg(link->out, &prepared, sizeof prepared));
+    EXPECT_FALSE(prepared.dwFlags & (MHDR_INQUEUE | MHDR_DONE)); // still the program's
+    EXPECT_EQ(MMSYSERR_NOERROR, midiOutUnprepareHeader(link->out, &prepared, sizeof prepared));
+    EXPECT_EQ(MMSYSERR_NODRIVER, link->send(message)); // its prepare
+    EXPECT_EQ(MMSYSERR_NODRIVER, midiOutShortMsg(link->out, 0x7F3C90));
     EXPECT_EQ(0u, simReceivedCount(0));
     simSendEvent(0, 0x02);
     settle();
     EXPECT_TRUE(noticesOf(MM_MIM_LONGDATA).empty());
 
+    // Back as a new device: its ports open while the dead handles are still
+    // open, and closing those afterwards leaves the new ones alone.
     simReplug(0);
     EXPECT_EQ(1u, midiInGetNumDevs());
     EXPECT_EQ(MMSYSERR_NODRIVER, midiInStart(link->in));
+    Link fresh;
+    EXPECT_EQ(MMSYSERR_NOERROR, midiInStart(fresh.in));
     link.reset(); // resetting and closing a dead handle work
     ASSERT_EQ(1u, noticesOf(MM_MIM_LONGDATA).size());
     EXPECT_TRUE(noticesOf(MM_MIM_LONGDATA)[0].data.empty());
     EXPECT_EQ(1u, noticesOf(MM_MIM_CLOSE).size());
-
-    Link fresh;
-    EXPECT_EQ(MMSYSERR_NOERROR, midiInStart(fresh.in));
     EXPECT_EQ(14u, ask(fresh, unitFrame({0x01})).size());
+}
+
+TEST_F(SimTest, DeadHandlesCanRefuseResetAndClose) {
+    struct {
+        int flags;
+        MMRESULT inReset, inClose, outReset, outClose;
+    } cases[] = {
+        {0, MMSYSERR_NOERROR, MMSYSERR_NOERROR, MMSYSERR_NOERROR, MMSYSERR_NOERROR},
+        // The buffer the failed reset kept holds the input open.
+        {SIM_UNPLUG_IN_RESET_FAILS, MMSYSERR_NODRIVER, MIDIERR_STILLPLAYING, MMSYSERR_NOERROR,
+         MMSYSERR_NOERROR},
+        {SIM_UNPLUG_IN_CLOSE_FAILS, MMSYSERR_NOERROR, MMSYSERR_NODRIVER, MMSYSERR_NOERROR, MMSYSERR_NOERROR},
+        {SIM_UNPLUG_OUT_RESET_FAILS | SIM_UNPLUG_OUT_CLOSE_FAILS, MMSYSERR_NOERROR, MMSYSERR_NOERROR,
+         MMSYSERR_NODRIVER, MMSYSERR_NODRIVER},
+    };
+    EXPECT_EQ(-1, simSetUnplugFaults(5, 0));
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.flags);
+        simReset();
+        ASSERT_EQ(0, simSetUnplugFaults(0, c.flags));
+        Link link;
+        link.queue(0);
+        simUnplug(0);
+        EXPECT_EQ(c.inReset, midiInReset(link.in));
+        EXPECT_EQ(c.inReset != MMSYSERR_NOERROR, (link.header[0].dwFlags & MHDR_INQUEUE) != 0);
+        EXPECT_EQ(MMSYSERR_NOERROR, midiInUnprepareHeader(link.in, &link.header[1], sizeof link.header[1]));
+        EXPECT_EQ(c.inClose, midiInClose(link.in));
+        EXPECT_EQ(c.outReset, midiOutReset(link.out));
+        EXPECT_EQ(c.outClose, midiOutClose(link.out));
+        settle(); // the buffers a reset handed back
+        // A replugged unit opens anew whatever was left.
+        simReplug(0);
+        Link fresh;
+        EXPECT_EQ(14u, ask(fresh, unitFrame({0x01})).size());
+        link.in = nullptr; // left to the dead driver
+        link.out = nullptr;
+    }
 }
 
 TEST_F(SimTest, ProtocolViolationsAndUnknownCommandsAreCounted) {
@@ -1366,11 +1414,37 @@ TEST_F(SimFirmwareTest, UnitVanishesDuringTheEraseWait) {
     EXPECT_EQ(SIM_FIRMWARE_ERASED, simFirmwareState(0));
 }
 
+TEST_F(SimFirmwareTest, UnitVanishesOnTheBeginCommand) {
+    ASSERT_EQ(0, simSetFirmwareFailure(0, SIM_FIRMWARE_VANISH_AT_BEGIN, 0));
+    link->queue(0);
+    send(unitFrame({0x0B})); // taken, never answered
+    settle();
+    EXPECT_TRUE(noticesOf(MM_MIM_LONGDATA).empty());
+    EXPECT_EQ(0u, midiInGetNumDevs());
+    EXPECT_EQ(MMSYSERR_NODRIVER, link->send(headerMessage()));
+    EXPECT_EQ(SIM_FIRMWARE_RUNS, simFirmwareState(0)); // nothing was prepared or erased
+}
+
+TEST_F(SimFirmwareTest, UnitVanishesAfterTheHeader) {
+    ASSERT_EQ(0, simSetFirmwareFailure(0, SIM_FIRMWARE_VANISH_AFTER_RECORDS, 0));
+    prepareAndReconnect();
+    send(headerMessage());
+    EXPECT_EQ(0u, midiInGetNumDevs());
+    EXPECT_EQ(MMSYSERR_NODRIVER, link->send(recordMessage(smallImage()[0])));
+    int records = -1;
+    EXPECT_EQ(1, simFirmwareStats(0, &records, nullptr, nullptr));
+    EXPECT_EQ(0, records);
+}
+
 TEST_F(SimFirmwareTest, UnitVanishesAfterRecords) {
     ASSERT_EQ(0, simSetFirmwareFailure(0, SIM_FIRMWARE_VANISH_AFTER_RECORDS, 2));
-    EXPECT_EQ(-1, simSetFirmwareFailure(0, SIM_FIRMWARE_VANISH_AFTER_RECORDS, 0));
+    EXPECT_EQ(-1, simSetFirmwareFailure(0, SIM_FIRMWARE_VANISH_AFTER_RECORDS, -1));
     prepareAndReconnect();
-    sendImage(smallImage());
+    const std::vector<std::string> image = smallImage();
+    send(headerMessage());
+    send(recordMessage(image[0]));
+    send(recordMessage(image[1]));
+    EXPECT_EQ(MMSYSERR_NODRIVER, link->send(recordMessage(image[2]))); // gone
     int records = 0;
     EXPECT_EQ(1, simFirmwareStats(0, &records, nullptr, nullptr));
     EXPECT_EQ(2, records);
@@ -1414,6 +1488,8 @@ TEST_F(SimTest, ConfigurationForTheDemo) {
         EXPECT_EQ(10, generatorTime().h);
     }
     ASSERT_EQ(0, simConfigure("fwfailure=vanish-after-3;ltc=-"));
+    ASSERT_EQ(0, simConfigure("fwfailure=vanish-after-0"));
+    ASSERT_EQ(0, simConfigure("fwfailure=vanish-begin"));
     EXPECT_EQ(-1, simConfigure("fwfailure=vanish-after-x"));
     EXPECT_EQ(-1, simConfigure("ltc=10:00:00:25/25"));
     EXPECT_EQ(-1, simConfigure("ltc=10:00:00:00/26"));

@@ -105,7 +105,7 @@ TEST(Switches, OnlyTheFirstEightyCharactersAreScanned) {
     EXPECT_FALSE(isChecked(window, IDC_AUTO_CONNECT));
     EXPECT_FALSE(panel.sysExDump);
     std::vector<std::string> lines = logLines(window);
-    ASSERT_EQ(lines.size(), 1u);
+    ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "2026.03.07 09:05:02 application started " + arguments.substr(0, 80));
     closePanel(window);
 }
@@ -117,14 +117,17 @@ class Start : public ::testing::Test {
     HWND window = nullptr;
 };
 
-TEST_F(Start, LogsTheStartWithTheArgumentText) {
+TEST_F(Start, LogsTheStartWithTheArgumentTextAndTheFirmwareImage) {
     std::vector<std::string> lines = logLines(window);
-    ASSERT_EQ(lines.size(), 1u);
+    ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "2026.03.07 09:05:02 application started "); // ends with the blank
+    // This program carries the stand-in, as the demo does.
+    EXPECT_EQ(lines[1],
+              "2026.03.07 09:05:02 firmware image: stand-in test image, never to be sent to a real unit");
     closePanel(window);
     window = openPanel("-A -J");
     lines = logLines(window);
-    ASSERT_EQ(lines.size(), 1u);
+    ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "2026.03.07 09:05:02 application started -A -J");
 }
 
@@ -211,7 +214,7 @@ TEST_F(Start, EnterAndEscapeDoNothing) {
     }
     pumpMessages();
     EXPECT_TRUE(IsWindowVisible(window));
-    EXPECT_EQ(logLines(window).size(), 1u);
+    EXPECT_EQ(logLines(window).size(), 2u); // the start's lines only
 }
 
 TEST_F(Start, UnknownCommandsAndTimersAreHandledWithoutAction) {
@@ -219,7 +222,7 @@ TEST_F(Start, UnknownCommandsAndTimersAreHandledWithoutAction) {
     command(window, IDC_SEND_NEXT_RECORD);
     tick(window, 8);
     tick(window, 1234);
-    EXPECT_EQ(logLines(window).size(), 1u);
+    EXPECT_EQ(logLines(window).size(), 2u); // the start's lines only
     EXPECT_TRUE(IsWindowVisible(window));
 }
 

@@ -575,8 +575,8 @@ TEST(DailyJamTime, TimeThatNamesNoTimeOfDayIsIgnoredAndLogged) {
         EXPECT_EQ(controlText(window, IDC_DAILY_JAM), caption);
         EXPECT_TRUE(isChecked(window, IDC_DAILY_JAM));
         std::vector<std::string> lines = logLines(window);
-        std::vector<std::string> expected = {std::string("2026.03.07 09:05:02 application started ") +
-                                             c.arguments};
+        std::vector<std::string> expected = {
+            std::string("2026.03.07 09:05:02 application started ") + c.arguments, kImageKindLine};
         if (c.ignored)
             expected.push_back(std::string("2026.03.07 09:05:02 daily jam time ") + c.ignored + " ignored");
         EXPECT_EQ(lines, expected);

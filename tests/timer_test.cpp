@@ -75,16 +75,25 @@ TEST_F(TimerPeriods, FirmwareUpdate) {
     tick(window, kTimerUpdate); // ports closed, first erase wait
     for (int i = 0; i < 110; ++i)
         tick(window, kTimerProgress);
-    tick(window, kTimerUpdate); // reconnect, and its time-out
+    tick(window, kTimerUpdate); // reconnect, and its look at the ports
     deliver();                  // the erased unit identifies itself
     tick(window, kTimerUpdate); // header, second erase wait
     for (int i = 0; i < 110; ++i)
         tick(window, kTimerProgress);
-    tick(window, kTimerUpdate); // the records, one posted command each, then the pause
+    // The records go out in bursts of posted commands, with a 1 ms break on
+    // timer 2 between bursts; then the pause.
+    for (int i = 0; i < 1000 && panel.updateState == 6; ++i)
+        tick(window, kTimerUpdate);
     ASSERT_EQ(panel.updateState, 7);
     // 200 ms for the acknowledgement, 1 ms after each erase wait and after the
-    // erased unit's identity, 30 s for the erased unit to come back, 3 s pause.
-    EXPECT_EQ(periodsOf(kTimerUpdate), (std::vector<UINT>{200, 1, 30000, 1, 1, 3000}));
+    // erased unit's identity, the reconnect's look every 500 ms, 3 s pause.
+    std::vector<UINT> periods = periodsOf(kTimerUpdate);
+    ASSERT_GE(periods.size(), 6u);
+    EXPECT_EQ(std::vector<UINT>(periods.begin(), periods.begin() + 5),
+              (std::vector<UINT>{200, 1, 500, 1, 1}));
+    EXPECT_EQ(periods.back(), 3000u);
+    for (size_t i = 5; i + 1 < periods.size(); ++i)
+        EXPECT_EQ(periods[i], 1u) << "break " << i;
     EXPECT_EQ(periodsOf(kTimerProgress), (std::vector<UINT>{40, 40}));
     tick(window, kTimerUpdate);
     deliver();

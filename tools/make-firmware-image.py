@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generates the STAND-IN firmware image the panel is built with by default:
+"""Generates the STAND-IN firmware image that the demo and the tests carry:
 firmware/image/zembrax-hd-3.01-STAND-IN-test-image.hex.
 
 The image has the exact shape of the zembrax HD 3.01 firmware image (the

@@ -1,0 +1,302 @@
+// The firmware update under real timers and a real message loop: the test
+// clicks Update Firmware and from then on only runs the thread's messages
+// (GetMessage / DispatchMessage, WM_TIMER included) and watches, as the
+// program's own loop would. A timer starved by posted messages shows here,
+// not in the tests that send WM_TIMER by hand.
+//
+// One table: the whole update, and the unit vanishing at each phase. Every
+// run takes seconds of real time (two erase waits of kEraseTicks ticks), so
+// the rows run side by side, each in a process of its own: this test program
+// started again for one row (UpdateUnderRealTimers.Row, which exists only in
+// such a process).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/panel.h"
+#include "app/resources/resource.h"
+#include "firmware/update.h"
+#include "harness.h"
+#include "sim/sim_control.h"
+
+namespace {
+
+const char* const kRowVariable = "ZEMBRAX_REAL_TIMER_ROW";
+const char* const kDone = "Firmware update done\n";
+const char* const kFailed = "Firmware update failed\nUnplug USB connection and close application";
+// How soon a lost unit ends the update once the panel can notice it.
+constexpr DWORD kLossNoticedMs = 2000;
+// Longest run of a row, as a guard.
+constexpr DWORD kRowTimeoutMs = 60000;
+
+// When the row's unit goes away: by its own injected failure (at a message
+// it receives), or pulled by the test at a moment of the update.
+enum class Loss {
+    None,
+    AtBeginCommand,         // the unit vanishes as command 0x0B arrives
+    InFirstEraseWait,       // pulled as the first erase wait begins (the ports are closed)
+    AfterHeader,            // the unit vanishes as the header arrives
+    InSecondEraseWait,      // pulled halfway through the second erase wait
+    AfterRecords,           // the unit vanishes after `records` records
+    InputDeadDuringRecords, // the input dies, sends still go through (a slow driver)
+};
+
+struct Row {
+    const char* name;
+    Loss loss;
+    int records;
+};
+
+const Row kRows[] = {
+    {"whole update", Loss::None, 0},
+    {"unit vanishes on command 0x0B", Loss::AtBeginCommand, 0},
+    {"unit pulled in the first erase wait", Loss::InFirstEraseWait, 0},
+    {"unit vanishes after the header", Loss::AfterHeader, 0},
+    {"unit pulled in the second erase wait", Loss::InSecondEraseWait, 0},
+    {"unit vanishes after 1 record", Loss::AfterRecords, 1},
+    {"unit vanishes after 100 records", Loss::AfterRecords, 100},
+    {"unit vanishes after 2864 records", Loss::AfterRecords, 2864},
+    {"input dies during the records, sends still accepted", Loss::InputDeadDuringRecords, 0},
+};
+constexpr int kRowCount = sizeof kRows / sizeof kRows[0];
+
+std::string updateText(HWND window) {
+    return controlText(window, IDC_UPDATE_TEXT);
+}
+
+bool logHas(HWND window, const std::string& part) {
+    for (const std::string& line : logLines(window))
+        if (line.find(part) != std::string::npos) return true;
+    return false;
+}
+
+// The program's loop: GetMessage / DispatchMessage for every message of the
+// thread, WM_TIMER included, until `over` holds or the time is up. `watch`
+// runs after every message. A thread timer wakes the loop now and then.
+bool runMessages(const std::function<bool()>& over, const std::function<void()>& watch, DWORD timeoutMs) {
+    UINT_PTR wake = SetTimer(nullptr, 0, 20, nullptr);
+    DWORD start = GetTickCount();
+    MSG msg;
+    bool ended = over();
+    while (!ended && GetTickCount() - start < timeoutMs && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+        watch();
+        ended = over();
+    }
+    KillTimer(nullptr, wake);
+    return ended;
+}
+
+void runRow(const Row& row) {
+    HWND window = openPanel();
+    simSetIdentity(0, "1234", "0300", 0x0A);
+    connectAndIdentify(window);
+    ASSERT_TRUE(isShown(window, IDC_UPDATE_FIRMWARE));
+    switch (row.loss) {
+    case Loss::AtBeginCommand: simSetFirmwareFailure(0, SIM_FIRMWARE_VANISH_AT_BEGIN, 0); break;
+    case Loss::AfterHeader: simSetFirmwareFailure(0, SIM_FIRMWARE_VANISH_AFTER_RECORDS, 0); break;
+    case Loss::AfterRecords: simSetFirmwareFailure(0, SIM_FIRMWARE_VANISH_AFTER_RECORDS, row.records); break;
+    default: break;
+    }
+
+    DWORD clicked = GetTickCount(), lostAt = 0, recordsFrom = 0, recordsTo = 0, failedAt = 0;
+    bool sawDone = false, unplugged = false;
+    auto pull = [&] {
+        simUnplug(0);
+        unplugged = true;
+        lostAt = GetTickCount();
+    };
+    auto watch = [&] {
+        DWORD now = GetTickCount();
+        std::string text = updateText(window);
+        sawDone = sawDone || text == kDone;
+        if (text == kFailed && !failedAt) failedAt = now;
+        if (panel.updateState == 6 && panel.linesSent >= 2 && !recordsFrom) recordsFrom = now;
+        if (panel.updateState == 7 && !recordsTo) recordsTo = now;
+        switch (row.loss) {
+        case Loss::AtBeginCommand:
+            if (!lostAt && simCommandCount(0, 0x0B) > 0) lostAt = clicked;
+            break;
+        case Loss::InFirstEraseWait:
+            if (!unplugged && panel.updateState == 3) pull();
+            break;
+        case Loss::AfterHeader:
+            if (!lostAt && panel.updateState == 6) lostAt = now;
+            break;
+        case Loss::InSecondEraseWait:
+            if (!unplugged && panel.updateState == 6 && panel.progressValue >= kEraseTicks / 2 &&
+                panel.linesSent == 1)
+                pull();
+            break;
+        case Loss::AfterRecords: {
+            int records = 0;
+            simFirmwareStats(0, &records, nullptr, nullptr);
+            if (!lostAt && records >= row.records) lostAt = now;
+            break;
+        }
+        case Loss::InputDeadDuringRecords:
+            if (!lostAt && recordsFrom) {
+                simSetOutputDoneDelay(2); // each record now takes a while, as on the wire
+                simFailCall("midiInStart", MMSYSERR_NODRIVER, 0, 0);
+                lostAt = now;
+            }
+            break;
+        case Loss::None: break;
+        }
+    };
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_UPDATE_FIRMWARE, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(window, IDC_UPDATE_FIRMWARE)));
+    bool ended = runMessages([&] { return panel.updateState == 0 && GetTickCount() - clicked > 100; }, watch,
+                             kRowTimeoutMs);
+    ASSERT_TRUE(ended) << "the update never ended; 115 shows: " << updateText(window);
+    DWORD endedAt = GetTickCount();
+
+    if (row.loss == Loss::None) {
+        EXPECT_TRUE(sawDone);
+        EXPECT_TRUE(logHas(window, " zembrax H 1234 updated to firmware 3.01"));
+        char firmware[5] = {};
+        simGetIdentity(0, nullptr, firmware, nullptr);
+        EXPECT_STREQ(firmware, "0301");
+        int records = 0, errors = -1;
+        simFirmwareStats(0, &records, nullptr, &errors);
+        EXPECT_EQ(records, 2865);
+        EXPECT_EQ(errors, 0);
+        std::printf("[measure] whole update %lu ms, record loop (first record to done) %lu ms\n",
+                    static_cast<unsigned long>(endedAt - clicked),
+                    static_cast<unsigned long>(recordsTo - recordsFrom));
+        closePanel(window);
+        return;
+    }
+
+    EXPECT_FALSE(sawDone);
+    EXPECT_EQ(updateText(window), kFailed);
+    EXPECT_TRUE(isShown(window, IDC_UPDATE_TEXT));
+    EXPECT_TRUE(isShown(window, IDC_UPDATE_PROGRESS));
+    EXPECT_FALSE(logHas(window, " updated to firmware 3.01"));
+    // The records that went out: none before the records, else those the
+    // unit took before it vanished (any number when only its input died).
+    std::string failedLine = " zembrax H 1234 firmware update failed after ";
+    if (row.loss == Loss::AfterRecords)
+        failedLine += std::to_string(row.records) + " of 2865 records";
+    else if (row.loss != Loss::InputDeadDuringRecords)
+        failedLine += "0 of 2865 records";
+    EXPECT_TRUE(logHas(window, failedLine)) << failedLine;
+    ASSERT_NE(lostAt, 0u) << "the unit was never lost";
+    ASSERT_NE(failedAt, 0u);
+    // With the ports closed for the first erase wait, the loss can show
+    // only when the panel reconnects after it.
+    DWORD allowed = kLossNoticedMs + (row.loss == Loss::InFirstEraseWait ? kEraseTicks * kEraseTickMs : 0);
+    EXPECT_LE(failedAt - lostAt, allowed);
+    std::printf("[measure] %s: failed %lu ms after the loss\n", row.name,
+                static_cast<unsigned long>(failedAt - lostAt));
+
+    // The unit comes back and the panel starts again: a new update ends at 0301.
+    simClearFailures();
+    simSetOutputDoneDelay(0);
+    simSetFirmwareFailure(0, SIM_FIRMWARE_NORMAL, 0);
+    simReplug(0);
+    closePanel(window);
+    window = reopenPanel();
+    connectAndIdentify(window);
+    ASSERT_TRUE(isShown(window, IDC_UPDATE_FIRMWARE)) << controlText(window, IDC_STATUS);
+    command(window, IDC_UPDATE_FIRMWARE, BN_CLICKED);
+    driveUpdate(window);
+    EXPECT_EQ(updateText(window), kDone);
+    char firmware[5] = {};
+    simGetIdentity(0, nullptr, firmware, nullptr);
+    EXPECT_STREQ(firmware, "0301");
+    closePanel(window);
+}
+
+// UpdateUnderRealTimers.Row: one row, in a process started for it.
+class RowTest : public ::testing::Test {
+  public:
+    explicit RowTest(int row) : row(row) {}
+    void TestBody() override { runRow(kRows[row]); }
+
+  private:
+    int row;
+};
+
+const bool rowRegistered = [] {
+    const char* row = std::getenv(kRowVariable);
+    if (!row) return false;
+    int index = std::atoi(row);
+    if (index < 0 || index >= kRowCount) return false;
+    ::testing::RegisterTest("UpdateUnderRealTimers", "Row", nullptr, kRows[index].name, __FILE__, __LINE__,
+                            [index]() -> ::testing::Test* { return new RowTest(index); });
+    return true;
+}();
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(UpdateUnderRealTimers, EveryPhase) {
+    if (rowRegistered) GTEST_SKIP() << "a row's own process";
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+
+    struct Run {
+        PROCESS_INFORMATION process{};
+        std::string output;
+    };
+    std::vector<Run> runs(kRowCount);
+    for (int i = 0; i < kRowCount; ++i) {
+        Run& run = runs[i];
+        run.output = std::string(temp) + "zembrax-real-timer-row-" + std::to_string(GetCurrentProcessId()) +
+                     "-" + std::to_string(i) + ".txt";
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE out = CreateFileA(run.output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(out, INVALID_HANDLE_VALUE);
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = out;
+        startup.hStdError = out;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        std::string commandLine = std::string(self);
+        commandLine.insert(0, 1, '"');
+        commandLine.append("\" --gtest_filter=UpdateUnderRealTimers.Row");
+        SetEnvironmentVariableA(kRowVariable, std::to_string(i).c_str());
+        BOOL started = CreateProcessA(self, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                      &startup, &run.process);
+        SetEnvironmentVariableA(kRowVariable, nullptr);
+        CloseHandle(out);
+        ASSERT_TRUE(started) << kRows[i].name;
+    }
+    for (int i = 0; i < kRowCount; ++i) {
+        Run& run = runs[i];
+        SCOPED_TRACE(kRows[i].name);
+        DWORD waited = WaitForSingleObject(run.process.hProcess, 2 * kRowTimeoutMs);
+        if (waited != WAIT_OBJECT_0) TerminateProcess(run.process.hProcess, 99);
+        DWORD exitCode = 12345;
+        GetExitCodeProcess(run.process.hProcess, &exitCode);
+        CloseHandle(run.process.hProcess);
+        CloseHandle(run.process.hThread);
+        std::string output = readFile(run.output);
+        DeleteFileA(run.output.c_str());
+        EXPECT_EQ(exitCode, 0u) << output;
+        EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+        for (size_t at = output.find("[measure]"); at != std::string::npos;
+             at = output.find("[measure]", at + 1))
+            std::printf("%s\n", output.substr(at, output.find('\n', at) - at).c_str());
+    }
+}
+
+} // namespace
