@@ -6,6 +6,7 @@
 # wine_stop_display: stops that Xvfb again.
 # wine_prefix_setup: creates the Wine prefix on first use and sets what
 #   unattended runs need. Expects WINE, WINEPREFIX and DISPLAY to be set.
+#   Only for the project's own prefixes, which live in the build tree.
 #   ShowCrashDialog=0: a crashing program ends instead of waiting on a dialog.
 #   Managed=N (tests only, ZEMBRAX_UNMANAGED=1): without a window manager the
 #   X11 driver otherwise waits 2 s for every window it hides.
@@ -19,6 +20,22 @@ wine_prefix_setup() {
         "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
     fi
     touch "$marker"
+}
+
+# wine_install_system_winmm BUILD_DIR: makes the simulated unit the build made
+#   (BUILD_DIR/sim/winmm.dll) the system WinMM of WINEPREFIX, one of the
+#   project's own prefixes inside BUILD_DIR: the panel loads WinMM from the
+#   system folder only. Wine takes that native DLL over its builtin one with
+#   the override winmm=n,b (cmake/wine-run.sh). Does nothing without the DLL.
+wine_install_system_winmm() {
+    local dll="$1/sim/winmm.dll" system="$WINEPREFIX/drive_c/windows/system32"
+    [ -f "$dll" ] || return 0
+    case "$WINEPREFIX" in
+    "$1"/*) ;;
+    *) echo "wine: $WINEPREFIX is not a prefix of the build tree $1; the simulated unit stays out of it" >&2
+       return 1 ;;
+    esac
+    cmp -s "$dll" "$system/winmm.dll" || cp "$dll" "$system/winmm.dll"
 }
 
 wine_find() {

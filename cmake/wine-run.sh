@@ -5,11 +5,15 @@
 #
 # - DISPLAY: the one in the environment, else a private Xvfb on a free display
 #   that is stopped again when the program ends.
-# - WINEPREFIX: the one in the environment, else wineprefix/ in the build tree
-#   that holds the program (the first directory upward with CMakeCache.txt).
+# - WINEPREFIX: the project's own, never another: inside tools/wine-session.sh
+#   the session's; otherwise wineprefix/ in the build tree that holds the
+#   program (the first directory upward with CMakeCache.txt).
+# - The prefix's system WinMM is the simulated unit of that build tree
+#   (sim/winmm.dll, installed into drive_c/windows/system32): the panel loads
+#   WinMM from the system folder only, so that is where the simulated unit
+#   has to be.
 # - WINEDLLOVERRIDES: one value for every override the programs need: no Mono,
-#   no Gecko, and the winmm.dll found beside a program (the simulated unit)
-#   before the system's.
+#   no Gecko, and the native winmm.dll (the simulated unit) before Wine's.
 # tools/wine-session.sh wraps a whole test run so that all programs share one
 # Xvfb and one wineserver.
 set -u
@@ -22,19 +26,28 @@ find_build_dir() {
         if [ -f "$dir/CMakeCache.txt" ]; then echo "$dir"; return; fi
         dir=$(dirname "$dir")
     done
-    echo "${TMPDIR:-/tmp}"
 }
 
 . "$(dirname "$0")/wine-prefix.sh"
 wine_find
 
-export WINEPREFIX=${WINEPREFIX:-$(find_build_dir "$program")/wineprefix}
+if [ -z "${ZEMBRAX_WINE_SESSION:-}" ]; then
+    build_dir=$(find_build_dir "$program")
+    if [ -z "$build_dir" ]; then
+        echo "wine-run.sh: $program is not inside a build tree" >&2
+        exit 2
+    fi
+    export WINEPREFIX=$build_dir/wineprefix
+fi
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winmm=n,b"
 export WINEARCH=win64
 
 wine_start_display
-wine_prefix_setup
+if [ -z "${ZEMBRAX_WINE_SESSION:-}" ]; then
+    wine_prefix_setup
+    wine_install_system_winmm "$build_dir" || exit 2
+fi
 
 "$WINE" "$@"
 rc=$?

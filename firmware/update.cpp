@@ -40,6 +40,7 @@
 #include "../link/message_table.h"
 #include "../link/midi_port.h"
 #include "image.h"
+#include "version.h"
 
 #ifndef ZEMBRAX_MAKER_WEB_ADDRESS
 #define ZEMBRAX_MAKER_WEB_ADDRESS "www.kermaveld.example"
@@ -327,7 +328,7 @@ void onUpdateHelp() {
     char kind[64];
     describeFirmwareKind(kind, sizeof kind);
     char text[1024];
-    std::snprintf(text, sizeof text, "%s\n\nFirmware image: %s", kUpdateHelp, kind);
+    std::snprintf(text, sizeof text, "%s\n\n" ZEMBRAX_VERSION_LINE "\nFirmware image: %s", kUpdateHelp, kind);
     MessageBoxA(panel.window, text, "   Firmware 3.0", MB_OK);
 }
 

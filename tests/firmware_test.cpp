@@ -243,7 +243,8 @@ class Update : public ::testing::Test {
     }
     // Press Update Firmware and follow the unit to the start of the records.
     void startAndErase() {
-        command(window, IDC_UPDATE_FIRMWARE, BN_CLICKED);
+        // The click alone: report 0x0C follows within milliseconds and must not be handled yet.
+        SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_UPDATE_FIRMWARE, BN_CLICKED), 0);
         EXPECT_EQ(panel.updateState, 1);
         EXPECT_FALSE(buttonsEnabled());
         deliver(); // report 0x0C

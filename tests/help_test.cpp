@@ -11,6 +11,7 @@
 
 #include "app/resources/resource.h"
 #include "harness.h"
+#include "version.h"
 
 #ifndef ZEMBRAX_MAKER_WEB_ADDRESS
 #define ZEMBRAX_MAKER_WEB_ADDRESS "www.kermaveld.example"
@@ -121,6 +122,7 @@ TEST(Help, FirmwareHelp) {
               "--- zembrax HD 3.0 update documentation ---\n\n"
               "which can be downloaded from\n\n"
               "---- " ZEMBRAX_MAKER_WEB_ADDRESS " ----\n\n"
+              "zembrax-panel " ZEMBRAX_VERSION "\n"
               "Firmware image: stand-in test image, never to be sent to a real unit");
     closePanel(window);
 }

@@ -221,7 +221,8 @@ TEST_F(TimeCode, LocateBytesForEveryRate) {
         SendDlgItemMessageA(window, IDC_LOCATE_RATE, LB_SETCURSEL, r.index, 0);
         command(window, IDC_LOCATE_RATE, LBN_SELCHANGE);
         clearSent();
-        // Checked before the unit's full frame is handled: it clears the request.
+        // The click alone: this locate makes the unit send the full frame of the last one at
+        // once, which clears the request when it is handled.
         SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_MMC_LOCATE, BN_CLICKED), 0);
         EXPECT_EQ(sent(), std::vector<Bytes>{locate(r.hours, 20, 30)});
         EXPECT_EQ(panel.pullDown, r.pullDown);

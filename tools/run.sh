@@ -1,14 +1,16 @@
 #!/bin/bash
-# Builds the panel and starts it under Wine with the simulated unit beside it
-# (build/demo/), on this machine's display or a private Xvfb when there is none.
+# Builds the panel (build/demo/, CMake preset mingw-release) and starts it under
+# Wine, on this machine's display or a private Xvfb when there is none. The
+# simulated unit is the system WinMM of the build's own Wine prefix
+# (cmake/wine-run.sh).
 #   tools/run.sh [SWITCHES...]     e.g. tools/run.sh -A -S
 # The simulated unit reads ZEMBRAX_SIM (see sim/README.md), e.g.
 #   ZEMBRAX_SIM="units=2" tools/run.sh -A
 set -eu
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
-cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
-cmake --build build -j "$(nproc)" --target demo
+cmake --preset mingw-release
+cmake --build --preset mingw-release -j "$(nproc)" --target demo
 # Without a configuration of your own: time code running from the PC's time,
 # and somebody at the unit's front panel every 30 s.
 export ZEMBRAX_SIM=${ZEMBRAX_SIM-"timecode=$(date +%H:%M:%S):00/25;frontpanel=30"}

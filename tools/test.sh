@@ -1,10 +1,11 @@
 #!/bin/bash
-# Builds everything (warnings are errors) and runs every test under Wine.
-#   tools/test.sh            from the repo root; the build goes to build/
+# Builds everything (warnings are errors) and runs every test under Wine: the
+# panel's suites in a few groups, two at a time, and the release packages.
+#   tools/test.sh [CTEST_ARGS...]   from the repo root; the build goes to build/
+# Uses the CMake presets mingw-release (CMakePresets.json).
 set -eu
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
-cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-    -DCMAKE_BUILD_TYPE=Release -DZEMBRAX_WERROR=ON
-cmake --build build -j "$(nproc)"
-bash tools/wine-session.sh build ctest --test-dir build --output-on-failure "$@"
+cmake --preset mingw-release
+cmake --build --preset mingw-release -j "$(nproc)"
+bash tools/wine-session.sh build ctest --preset mingw-release "$@"
