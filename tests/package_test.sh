@@ -85,10 +85,11 @@ check "the given image packaged with --firmware-image" \
     packaged "zembrax-panel-$version" --firmware-image "$work/image.hex" --exe "$work/given.exe"
 
 # --- 2. The packages of the product ----------------------------------------------
-# Which image the test build's product carries does not matter here.
+# The test build's product carries no image (none is given to it), so it goes
+# through tools/package.sh with --no-firmware, marker check included.
 name=zembrax-panel-$version-nofirmware
-bash "$root/packaging/pack.sh" "$build/zembrax-panel.exe" none "$work/real" >/dev/null ||
-    { echo "FAILED: packaging/pack.sh" >&2; exit 1; }
+bash "$root/tools/package.sh" --no-firmware --exe "$build/zembrax-panel.exe" --output "$work/real" >/dev/null ||
+    { echo "FAILED: tools/package.sh --no-firmware on the product" >&2; exit 1; }
 
 expected_zip="$name/
 $name/LICENSE.txt
