@@ -5,14 +5,12 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/log.h"
@@ -310,48 +308,13 @@ BOOL WINAPI fakeSaveDialog(LPOPENFILENAMEA dialog) {
     return TRUE;
 }
 
-struct Search {
-    HWND owner;
-    HWND found;
-};
-
-BOOL CALLBACK findOwnedDialog(HWND candidate, LPARAM lParam) {
-    auto* search = reinterpret_cast<Search*>(lParam);
-    char className[32] = {};
-    GetClassNameA(candidate, className, sizeof className);
-    if (std::string(className) == "#32770" && GetWindow(candidate, GW_OWNER) == search->owner) {
-        search->found = candidate;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// Chooses a log menu entry and reads the message box it opens, if any, from
-// another thread ("" when none opened), closing it with its OK button.
+// Chooses a log menu entry and reads the message box it opens, if any
+// ("" when none opened), closing it with its OK button.
 std::string chooseAndReadMessageBox(HWND window, int id) {
-    std::string shown;
-    std::atomic<bool> done = false;
-    std::thread reader([&] {
-        while (!done) {
-            Search search{window, nullptr};
-            EnumWindows(findOwnedDialog, reinterpret_cast<LPARAM>(&search));
-            if (search.found) {
-                char text[1024] = {};
-                GetWindowTextA(search.found, text, sizeof text);
-                shown = std::string(text) + ": ";
-                GetDlgItemTextA(search.found, 0xFFFF, text, sizeof text);
-                shown += text;
-                PostMessageA(search.found, WM_COMMAND, IDOK, 0);
-                return;
-            }
-            Sleep(25);
-        }
-    });
-    SendMessageA(window, WM_COMMAND, MAKEWPARAM(id, 0), 0); // returns once a box has closed
-    done = true;
-    reader.join();
+    MessageBoxSeen seen =
+        answerMessageBox(window, IDOK, [&] { SendMessageA(window, WM_COMMAND, MAKEWPARAM(id, 0), 0); });
     pumpMessages();
-    return shown;
+    return seen.caption.empty() && seen.text.empty() ? "" : seen.caption + ": " + seen.text;
 }
 
 TEST_F(LogMenu, SaveWritesTheLinesAsUtf8AndReportsAFailure) {
