@@ -5,8 +5,13 @@
 // The identity reply decides between the operable unit (report 0x0A, firmware
 // 301), which gets its page and the request sequence, and one that needs a
 // firmware update. All routing of received SysEx happens in dispatchSysEx.
+//
+// While the ports are open and no identity reply has come, the identity
+// request goes out again every 2 s: a unit whose USB ports appear before its
+// firmware answers misses the first one.
 #include "connection.h"
 
+#include <climits>
 #include <cstdio>
 
 #include "../app/log.h"
@@ -27,6 +32,9 @@ namespace {
 
 constexpr int kFirmwareDeleted = 87769; // four bytes 0x7F: 79 * 1111
 constexpr int kRequiredFirmware = 301;
+// firmwareVersion from Connect until an identity reply; no four bytes decode to it.
+constexpr int kNotIdentified = INT_MIN;
+constexpr UINT kIdentityRetryMs = 2000;
 
 void setStatus(const char* text) {
     SetDlgItemTextA(panel.window, IDC_STATUS, text);
@@ -105,9 +113,11 @@ void connectUnit() {
         return;
     case OpenResult::Success: break;
     }
+    panel.firmwareVersion = kNotIdentified;
     SetTimer(panel.window, kTimerPoll, 500, nullptr);
+    SetTimer(panel.window, kTimerIdentity, kIdentityRetryMs, nullptr);
     setStatus("zembrax HD not found 05");
-    sendMessage(Msg::Identity);
+    sendMessage(Msg::Identity); // may end the link at once if the unit is gone
 }
 
 void releaseUnit() {
@@ -139,6 +149,11 @@ void autoConnectTick() {
 
 void pollConnection() {
     if (midiInStart(panel.inputPort) == MMSYSERR_NOERROR) return;
+    connectionLost();
+}
+
+void connectionLost() {
+    if (!panel.inputPort && !panel.outputPort) return; // already closed: nothing left to lose
     KillTimer(panel.window, kTimerPoll);
     closePorts();
     SendMessageA(panel.window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control(IDC_CONNECT)), TRUE);
@@ -146,6 +161,14 @@ void pollConnection() {
     setStatus("zembrax HD not connected");
     logLine("MIDI connection lost");
     onUpdateConnectionLost();
+}
+
+void identityRetryTick() {
+    if (!panel.inputPort || !panel.outputPort || panel.firmwareVersion != kNotIdentified) {
+        KillTimer(panel.window, kTimerIdentity);
+        return;
+    }
+    sendMessage(Msg::Identity);
 }
 
 void querySequenceTick() {

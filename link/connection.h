@@ -14,6 +14,12 @@ void connectUnit();
 void releaseUnit();
 void onAutoConnectClicked();
 void pollConnection();
+// The lost-link ending: ports closed, the not-connected layout, "MIDI
+// connection lost". Run by a failed poll, and by the port layer at once when a
+// send or re-queue finds the unit gone. Does nothing when no port is open.
+void connectionLost();
+// Timer 8: the identity request again while no reply has come.
+void identityRetryTick();
 void autoConnectTick();
 void querySequenceTick();
 void dispatchSysEx(const uint8_t* bytes, std::size_t count);

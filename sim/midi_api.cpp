@@ -2,6 +2,7 @@
 // result codes and notifications of a real MIDI driver.
 #include <cstddef>
 #include <cstring>
+#include <string>
 
 #include "error_text.h"
 #include "world.h"
@@ -216,11 +217,24 @@ MMRESULT WINAPI midiInClose(HMIDIIN hmi) {
     return MMSYSERR_NOERROR;
 }
 
+namespace {
+
+// A header that a queue still holds may be written into by the driver at any
+// time: preparing or queueing it anew (with its flags wiped, say) is the
+// panel's fault, whichever handle it is for.
+void checkNotQueued(World& w, const char* function, const MIDIHDR* header) {
+    if (uintptr_t holder = w.inputQueueHolding(header, 0))
+        w.misuse(std::string(function) + ": header still queued on input handle " + std::to_string(holder));
+}
+
+} // namespace
+
 MMRESULT WINAPI midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR header, UINT size) {
     Call c;
     MMRESULT failure;
     if (c.w.injectedFailure("midiInPrepareHeader", failure)) return failure;
     if (!inputHandle(c.w, hmi)) return MMSYSERR_INVALHANDLE;
+    checkNotQueued(c.w, "midiInPrepareHeader", header);
     return prepare(header, size);
 }
 
@@ -242,6 +256,7 @@ MMRESULT WINAPI midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR header, UINT size) {
     if (!(header->dwFlags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
     if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
     if (!header->lpData || header->dwBufferLength == 0) return MMSYSERR_INVALPARAM;
+    checkNotQueued(c.w, "midiInAddBuffer", header);
     header->dwFlags = (header->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
     header->dwBytesRecorded = 0;
     h->queue.push_back(header);
@@ -388,6 +403,8 @@ MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR header, UINT size) 
     MMRESULT failure;
     if (c.w.injectedFailure("midiOutPrepareHeader", failure)) return failure;
     if (!outputHandle(c.w, hmo)) return MMSYSERR_INVALHANDLE;
+    if (uintptr_t holder = c.w.outputHolding(header))
+        c.w.misuse("midiOutPrepareHeader: header still pending on output handle " + std::to_string(holder));
     return prepare(header, size);
 }
 
@@ -409,6 +426,8 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR header, UINT size) {
     if (!(header->dwFlags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
     if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
     if (!header->lpData || header->dwBufferLength == 0) return MMSYSERR_INVALPARAM;
+    if (uintptr_t holder = c.w.outputHolding(header))
+        c.w.misuse("midiOutLongMsg: header still pending on output handle " + std::to_string(holder));
     header->dwFlags &= ~MHDR_DONE;
     c.w.panelSends(h->port, h->dead, reinterpret_cast<const uint8_t*>(header->lpData),
                    header->dwBufferLength);
