@@ -15,11 +15,12 @@
 // A counted buffer is dispatched if it holds data and queued again; one handed
 // back through MM_MIM_LONGERROR is queued again without being dispatched.
 //
-// A pair belongs to its handle until midiInClose succeeds. While that fails
-// the driver may still own both buffers and write into them, so the pair stays
-// aside with the handle and is never prepared for another. Every open first
-// closes such handles again (and output handles whose close failed); a pair
-// is free again once its handle is closed.
+// A pair belongs to its handle until midiInClose succeeds (or answers that
+// the handle no longer exists). While the close fails the driver may still own
+// both buffers and write into them, so the pair stays aside with the handle
+// and is never prepared for another. Every open first closes such handles
+// again (and output handles whose close failed); a pair is free again once its
+// handle is closed.
 //
 // Sending: sendSysEx copies the message into a free send slot (bytes and
 // header in PanelState), sends it and waits, without pumping messages and for
@@ -90,13 +91,20 @@ void prepareInputBuffer(MIDIHDR& header, char* buffer, unsigned site) {
     succeeded(midiInPrepareHeader(panel.inputPort, &header, sizeof header), site);
 }
 
-// Resets and closes an input handle. Only a handle that closed holds none of
-// its pair's buffers any more: then the pair is free again.
+// After a failed close the handle still holds what it held. MMSYSERR_INVALHANDLE
+// means the system knows no such handle any more: nothing can come through it.
+bool closedOrGone(MMRESULT closeResult) {
+    return closeResult == MMSYSERR_NOERROR || closeResult == MMSYSERR_INVALHANDLE;
+}
+
+// Resets and closes an input handle; once it is closed or gone its pair is free again.
 void closeInput(HMIDIIN handle, InputPair& pair) {
     succeeded(midiInReset(handle), kSiteInReset);
     succeeded(midiInUnprepareHeader(handle, &pair.headerA, sizeof(MIDIHDR)), kSiteInUnprepareA);
     succeeded(midiInUnprepareHeader(handle, &pair.headerB, sizeof(MIDIHDR)), kSiteInUnprepareB);
-    if (succeeded(midiInClose(handle), kSiteInClose)) pair.owner = nullptr;
+    MMRESULT result = midiInClose(handle);
+    succeeded(result, kSiteInClose);
+    if (closedOrGone(result)) pair.owner = nullptr;
 }
 
 // Frees the send slots of an output handle whose headers are back from the
@@ -118,12 +126,14 @@ OutputSlot* freeSlot(HMIDIOUT handle) {
     return nullptr;
 }
 
-// Resets and closes an output handle; true when it closed (then the driver
-// holds none of its headers).
+// Resets and closes an output handle; true when it is closed or gone (then
+// it holds none of its headers any more).
 bool closeOutput(HMIDIOUT handle) {
     succeeded(midiOutReset(handle), kSiteOutReset);
     reclaimSlots(handle);
-    if (!succeeded(midiOutClose(handle), kSiteOutClose)) return false;
+    MMRESULT result = midiOutClose(handle);
+    succeeded(result, kSiteOutClose);
+    if (!closedOrGone(result)) return false;
     for (OutputSlot& slot : panel.outputSlots)
         if (slot.owner == handle) slot.owner = nullptr;
     return true;

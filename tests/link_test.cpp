@@ -777,6 +777,17 @@ TEST_F(Units, InputThatCannotBeClosedKeepsItsBuffersForGood) {
     EXPECT_EQ(simDriverMisuse(), misuse);
 }
 
+TEST_F(Link, HandlesTheDriverForgotAreNotClosedAgain) {
+    connectAndIdentify(window);
+    simReset(); // the driver forgets every open handle
+    command(window, IDC_RELEASE, BN_CLICKED);
+    EXPECT_TRUE(logHas(window, errorLine(kSiteInClose, MMSYSERR_INVALHANDLE)));
+    size_t before = logSize();
+    connectAndIdentify(window);
+    EXPECT_EQ(newLogLines(before),
+              std::vector<std::string>{std::string(kStamp) + "zembrax H 1234 connected"});
+}
+
 TEST_F(Link, ReplyThatArrivesAfterThePortsClosedIsDropped) {
     const struct {
         const char* how;
