@@ -794,10 +794,16 @@ bool World::idle() const {
 }
 
 void World::stateChanged() {
-    if (idle())
-        SetEvent(idleEvent);
-    else
-        ResetEvent(idleEvent);
+    // The event changes only when idleness does: each Set/ResetEvent is a
+    // round trip to the wineserver, and this runs on every call.
+    const bool now = idle();
+    if (now != idleSignalled) {
+        if (now)
+            SetEvent(idleEvent);
+        else
+            ResetEvent(idleEvent);
+        idleSignalled = now;
+    }
     changed.notify_all();
 }
 

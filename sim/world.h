@@ -147,6 +147,7 @@ class World {
     int callbacksInFlight = 0;
     DWORD deliveryThreadId = 0;
     HANDLE idleEvent;
+    bool idleSignalled = true; // the state idleEvent shows
 
     // The default world: one unit on "ZEM HD MIDI In" / "ZEM HD MIDI Out",
     // the clock in real time.
