@@ -208,8 +208,8 @@ void onClose() {
                     "firmware until the update is run again.\n\nClose anyway?",
                     "   Firmware update", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
         return;
-    for (UINT_PTR timer :
-         {kTimerPoll, kTimerMtcWatchdog, kTimerClock, kTimerAutoConnect, kTimerUpdate, kTimerProgress})
+    for (UINT_PTR timer : {kTimerPoll, kTimerMtcWatchdog, kTimerClock, kTimerAutoConnect, kTimerUpdate,
+                           kTimerProgress, kTimerIdentity})
         KillTimer(panel.window, timer);
     closePorts();
     releaseFirmwareImage();
@@ -283,6 +283,7 @@ void onTimer(WPARAM timer) {
     case kTimerClock: clockTick(); break;
     case kTimerAutoConnect: autoConnectTick(); break;
     case kTimerQuerySequence: querySequenceTick(); break;
+    case kTimerIdentity: identityRetryTick(); break;
     default: break;
     }
 }
@@ -296,9 +297,15 @@ INT_PTR CALLBACK MainPanel(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     case WM_CLOSE: onClose(); return TRUE;
     case WM_COMMAND: onCommand(wParam, lParam); return TRUE;
     case WM_TIMER: onTimer(wParam); return TRUE;
-    case MM_MIM_DATA: receiveShortMessage(static_cast<DWORD_PTR>(lParam)); return TRUE;
-    case MM_MIM_LONGDATA: receiveSysEx(reinterpret_cast<MIDIHDR*>(lParam)); return TRUE;
-    case MM_MIM_LONGERROR: receiveLongError(reinterpret_cast<MIDIHDR*>(lParam)); return TRUE;
+    case MM_MIM_DATA:
+        receiveShortMessage(reinterpret_cast<HMIDIIN>(wParam), static_cast<DWORD_PTR>(lParam));
+        return TRUE;
+    case MM_MIM_LONGDATA:
+        receiveSysEx(reinterpret_cast<HMIDIIN>(wParam), reinterpret_cast<MIDIHDR*>(lParam));
+        return TRUE;
+    case MM_MIM_LONGERROR:
+        receiveLongError(reinterpret_cast<HMIDIIN>(wParam), reinterpret_cast<MIDIHDR*>(lParam));
+        return TRUE;
     case MM_MIM_OPEN:
     case MM_MIM_CLOSE:
     case MM_MIM_ERROR: return TRUE;

@@ -16,6 +16,11 @@ constexpr int kArgumentTextLimit = 80;
 constexpr int kInputBufferSize = 512;
 constexpr int kMaxMatchingInputs = 32;
 constexpr int kRecordMessageSize = 1024;
+// Receive buffer pairs and send headers. One pair and one send header serve a
+// connection; the others stand in for those that a driver may still hold.
+constexpr int kInputPairCount = 4;
+constexpr int kOutputSlotCount = 4;
+constexpr int kOutputBufferSize = kRecordMessageSize; // the longest message sent
 
 // Window timers of MainPanel.
 enum TimerId : UINT_PTR {
@@ -26,6 +31,26 @@ enum TimerId : UINT_PTR {
     kTimerClock = 5,         // PC clock display and jams
     kTimerAutoConnect = 6,   // auto connect, 2000 ms
     kTimerQuerySequence = 7, // request sequence after identification, 20 ms
+    kTimerIdentity = 8,      // identity request again while waiting for the reply, 2000 ms
+};
+
+// The two receive buffers of an open input with their headers. `owner` is the
+// input handle they were prepared for, until that handle is closed: while a
+// close fails the driver may still hold them, so the pair is set aside.
+struct InputPair {
+    char bufferA[kInputBufferSize];
+    char bufferB[kInputBufferSize];
+    MIDIHDR headerA;
+    MIDIHDR headerB;
+    HMIDIIN owner; // null: free
+};
+
+// One message on its way out: a copy of its bytes and its header. `owner` is
+// the output handle that may still hold the header; null: free.
+struct OutputSlot {
+    uint8_t bytes[kOutputBufferSize];
+    MIDIHDR header;
+    HMIDIOUT owner;
 };
 constexpr std::size_t kTimerCount = 7;
 
@@ -62,13 +87,15 @@ struct PanelState {
     // Pages.
     uint8_t pageMode;
 
-    // MIDI ports.
+    // MIDI ports: the open handles, the receive pairs (inputPair is the one of
+    // the open input), the send headers, and output handles whose close failed
+    // (closed again before the next open).
     HMIDIIN inputPort;
     HMIDIOUT outputPort;
-    char inputBufferA[kInputBufferSize];
-    char inputBufferB[kInputBufferSize];
-    MIDIHDR inputHeaderA;
-    MIDIHDR inputHeaderB;
+    std::array<InputPair, kInputPairCount> inputPairs;
+    int inputPair;
+    std::array<OutputSlot, kOutputSlotCount> outputSlots;
+    std::array<HMIDIOUT, kOutputSlotCount> abandonedOutputs;
 
     // Connection and identification.
     int deviceOrdinal;

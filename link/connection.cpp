@@ -5,8 +5,13 @@
 // The identity reply is decoded here and judged: an operable unit (report
 // 0x0A, firmware 301), an erased one, or one that needs a firmware update;
 // what follows from that is up to the router (app/router.cpp).
+//
+// While the ports are open and no identity reply has come, the identity
+// request goes out again every 2 s: a unit whose USB ports appear before its
+// firmware answers misses the first one.
 #include "connection.h"
 
+#include <climits>
 #include <cstdio>
 
 #include "../app/log.h"
@@ -21,6 +26,9 @@ namespace {
 
 constexpr int kFirmwareDeleted = 87769; // four bytes 0x7F: 79 * 1111
 constexpr int kRequiredFirmware = 301;
+// firmwareVersion from Connect until an identity reply; no four bytes decode to it.
+constexpr int kNotIdentified = INT_MIN;
+constexpr UINT kIdentityRetryMs = 2000;
 
 void setStatus(const char* text) {
     SetDlgItemTextA(panel.window, IDC_STATUS, text);
@@ -103,9 +111,11 @@ void connectUnit() {
         return;
     case OpenResult::Success: break;
     }
+    panel.firmwareVersion = kNotIdentified;
     startTimer(kTimerPoll, 500);
+    startTimer(kTimerIdentity, kIdentityRetryMs);
     setStatus("zembrax HD not found 05");
-    sendMessage(Msg::Identity);
+    sendMessage(Msg::Identity); // may end the link at once if the unit is gone
 }
 
 void releaseUnit() {
@@ -136,18 +146,31 @@ void autoConnectTick() {
 
 bool pollConnection() {
     if (midiInStart(panel.inputPort) == MMSYSERR_NOERROR) return false;
+    connectionLost();
+    return true;
+}
+
+void connectionLost() {
     KillTimer(panel.window, kTimerPoll);
+    if (!panel.inputPort && !panel.outputPort) return; // already closed: nothing left to lose
     closePorts();
     SendMessageA(panel.window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control(IDC_CONNECT)), TRUE);
     showPage(0);
     setStatus("zembrax HD not connected");
     logLine("MIDI connection lost");
-    return true;
 }
 
 void startQuerySequence() {
     startTimer(kTimerQuerySequence, 20);
     panel.querySequenceStep = 0;
+}
+
+void identityRetryTick() {
+    if (!panel.inputPort || !panel.outputPort || panel.firmwareVersion != kNotIdentified) {
+        KillTimer(panel.window, kTimerIdentity);
+        return;
+    }
+    sendMessage(Msg::Identity);
 }
 
 void querySequenceTick() {

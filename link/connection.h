@@ -30,8 +30,14 @@ void connectUnit();
 // Button 222; the caller follows up on the lost link.
 void releaseUnit();
 void onAutoConnectClicked();
-// Timer 1. True when the link was found lost (the ports are then closed).
+// Timer 1. True when the link was found lost (the lost-link ending has run).
 bool pollConnection();
+// The lost-link ending: ports closed, the not-connected layout, "MIDI
+// connection lost". Run by a failed poll, and by the port layer at once when a
+// send or re-queue finds the unit gone. Does nothing more when no port is open.
+void connectionLost();
+// Timer 8: the identity request again while no reply has come.
+void identityRetryTick();
 void autoConnectTick();
 // Starts the request sequence (timer 7) from its first step.
 void startQuerySequence();

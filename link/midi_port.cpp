@@ -5,31 +5,47 @@
 // window message to MainPanel on the one GUI thread; the layer has no threads,
 // queues or locks. The output has no notifications.
 //
-// Receiving: two 512-byte buffers (A and B) with their headers live in
-// PanelState for the whole run. Both are queued while the input is open, so a
-// message that arrives right after another always finds a buffer. A buffer the
-// driver hands back with data is dispatched and queued again; one handed back
-// empty (midiInReset does that on close) is not. A buffer handed back through
-// MM_MIM_LONGERROR is queued again without being dispatched.
+// Receiving: buffers come in pairs (A and B, 512 bytes each, with their
+// headers) that live in PanelState for the whole run. Opening the input takes a
+// free pair and queues both buffers, so a message that arrives right after
+// another always finds a buffer. A returned buffer counts only when it comes
+// from the open input handle (the notification's wParam), is one of that
+// input's pair and is back from the driver; anything else (a late completion
+// of a closed handle, a notification posted before a close) is dropped unseen.
+// A counted buffer is dispatched if it holds data and queued again; one handed
+// back through MM_MIM_LONGERROR is queued again without being dispatched.
 //
-// Sending: sendSysEx prepares a header over the caller's bytes (a template of
-// messageTable, not copied), sends it and waits, without pumping messages and
-// for at most kSendDoneWaitMs, until the driver marks it done. If the driver
-// still owns it then, the output is reset (which hands it back) before the
-// header is unprepared, so the driver never keeps a pointer to a dead header.
-// The caller learns whether the message went out (SendResult); a message the
-// driver did not take, or still held after the wait, counts as not sent.
+// A pair belongs to its handle until midiInClose succeeds (or answers that
+// the handle no longer exists). While the close fails the driver may still own
+// both buffers and write into them, so the pair stays aside with the handle
+// and is never prepared for another. Every open first closes such handles
+// again (and output handles whose close failed); a pair is free again once its
+// handle is closed.
+//
+// Sending: sendSysEx copies the message into a free send slot (bytes and
+// header in PanelState), sends it and waits, without pumping messages and for
+// at most kSendDoneWaitMs, until the driver marks it done. If it is not done
+// by then the output is reset, which hands the header back. A header that the
+// driver may still own after that stays with its slot until the driver is done
+// with it or the handle is closed; later sends take other slots.
+//
+// A result that says the unit is gone (MMSYSERR_NODRIVER, MMSYSERR_INVALHANDLE,
+// MIDIERR_NODEVICE) from a send or a re-queue ends the link at once
+// (connectionLost), without waiting for the poll of timer 1, which a flood of
+// posted messages can hold off.
 //
 // Every failing call is logged with its site ID; open steps that fail are
-// undone in reverse by closePorts, which copes with half-open states.
+// undone by closePorts, which copes with half-open states.
 #include "midi_port.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "../app/log.h"
 #include "../app/panel.h"
 #include "../app/resources/resource.h"
 #include "../app/router.h"
+#include "connection.h"
 
 void reportMidiError(MMRESULT mmResult, unsigned id) {
     char errorText[128];
@@ -44,126 +60,239 @@ void reportMidiError(MMRESULT mmResult, unsigned id) {
 
 namespace {
 
+bool unitGone(MMRESULT result) {
+    return result == MMSYSERR_NODRIVER || result == MMSYSERR_INVALHANDLE || result == MIDIERR_NODEVICE;
+}
+
+// Logs a failed call; true when the call succeeded.
+bool succeeded(MMRESULT result, unsigned site) {
+    if (result == MMSYSERR_NOERROR) return true;
+    reportMidiError(result, site);
+    return false;
+}
+
+InputPair& openPair() {
+    return panel.inputPairs[static_cast<std::size_t>(panel.inputPair)];
+}
+
+// A pair no handle may hold; -1 when all are set aside.
+int freeInputPair() {
+    for (int i = 0; i < kInputPairCount; ++i)
+        if (!panel.inputPairs[static_cast<std::size_t>(i)].owner) return i;
+    return -1;
+}
+
 void prepareInputBuffer(MIDIHDR& header, char* buffer, unsigned site) {
     header = MIDIHDR{};
     header.lpData = buffer;
     header.dwBufferLength = kInputBufferSize;
     header.dwFlags = 0;
-    MMRESULT result = midiInPrepareHeader(panel.inputPort, &header, sizeof header);
-    if (result != MMSYSERR_NOERROR) reportMidiError(result, site);
+    succeeded(midiInPrepareHeader(panel.inputPort, &header, sizeof header), site);
 }
 
-void queueInputBuffer(MIDIHDR& header, unsigned site) {
-    MMRESULT result = midiInAddBuffer(panel.inputPort, &header, sizeof header);
-    if (result != MMSYSERR_NOERROR) reportMidiError(result, site);
+// After a failed close the handle still holds what it held. MMSYSERR_INVALHANDLE
+// means the system knows no such handle any more: nothing can come through it.
+bool closedOrGone(MMRESULT closeResult) {
+    return closeResult == MMSYSERR_NOERROR || closeResult == MMSYSERR_INVALHANDLE;
 }
 
-bool isOwnInputHeader(const MIDIHDR* header) {
-    return header == &panel.inputHeaderA || header == &panel.inputHeaderB;
+// Resets and closes an input handle; once it is closed or gone its pair is free again.
+void closeInput(HMIDIIN handle, InputPair& pair) {
+    succeeded(midiInReset(handle), kSiteInReset);
+    succeeded(midiInUnprepareHeader(handle, &pair.headerA, sizeof(MIDIHDR)), kSiteInUnprepareA);
+    succeeded(midiInUnprepareHeader(handle, &pair.headerB, sizeof(MIDIHDR)), kSiteInUnprepareB);
+    MMRESULT result = midiInClose(handle);
+    succeeded(result, kSiteInClose);
+    if (closedOrGone(result)) pair.owner = nullptr;
+}
+
+// Frees the send slots of an output handle whose headers are back from the
+// driver (done, or never queued).
+void reclaimSlots(HMIDIOUT handle) {
+    for (OutputSlot& slot : panel.outputSlots) {
+        if (slot.owner != handle) continue;
+        DWORD flags = slot.header.dwFlags;
+        if ((flags & MHDR_INQUEUE) && !(flags & MHDR_DONE)) continue; // still the driver's
+        if (succeeded(midiOutUnprepareHeader(handle, &slot.header, sizeof(MIDIHDR)), kSiteOutUnprepare))
+            slot.owner = nullptr;
+    }
+}
+
+OutputSlot* freeSlot(HMIDIOUT handle) {
+    reclaimSlots(handle);
+    for (OutputSlot& slot : panel.outputSlots)
+        if (!slot.owner) return &slot;
+    return nullptr;
+}
+
+// Resets and closes an output handle; true when it is closed or gone (then
+// it holds none of its headers any more).
+bool closeOutput(HMIDIOUT handle) {
+    succeeded(midiOutReset(handle), kSiteOutReset);
+    reclaimSlots(handle);
+    MMRESULT result = midiOutClose(handle);
+    succeeded(result, kSiteOutClose);
+    if (!closedOrGone(result)) return false;
+    for (OutputSlot& slot : panel.outputSlots)
+        if (slot.owner == handle) slot.owner = nullptr;
+    return true;
+}
+
+// Handles whose close failed before: another try, so that their port and
+// buffers come free once the driver lets go.
+void closeAbandonedHandles() {
+    for (InputPair& pair : panel.inputPairs)
+        if (pair.owner && pair.owner != panel.inputPort) closeInput(pair.owner, pair);
+    for (HMIDIOUT& handle : panel.abandonedOutputs)
+        if (handle && closeOutput(handle)) handle = nullptr;
+}
+
+void setOutputAside(HMIDIOUT handle) {
+    for (HMIDIOUT& slot : panel.abandonedOutputs)
+        if (!slot) {
+            slot = handle;
+            return;
+        }
+    // No room: the handle is not tried again; headers it may hold stay with it.
+}
+
+// The bounded wait for the driver to finish a header, without pumping
+// messages, so that no receive handler runs inside a send.
+void waitUntilDone(const MIDIHDR& header) {
+    DWORD start = GetTickCount();
+    while (!(header.dwFlags & MHDR_DONE) && GetTickCount() - start < kSendDoneWaitMs)
+        Sleep(1);
+}
+
+// A returned buffer that counts: from the open input, one of its pair, and
+// no longer queued (a notification for a buffer queued again is stale).
+bool accepted(HMIDIIN handle, const MIDIHDR* header) {
+    if (!panel.inputPort || handle != panel.inputPort) return false;
+    const InputPair& pair = openPair();
+    if (header != &pair.headerA && header != &pair.headerB) return false;
+    return !(header->dwFlags & MHDR_INQUEUE);
+}
+
+void requeue(HMIDIIN handle, MIDIHDR& header) {
+    if (panel.inputPort != handle) return; // the dispatch closed the input
+    MMRESULT result = midiInAddBuffer(handle, &header, sizeof header);
+    if (result == MMSYSERR_NOERROR) return;
+    reportMidiError(result, kSiteInRequeue);
+    if (unitGone(result)) connectionLost();
 }
 
 } // namespace
 
 OpenResult openPorts(UINT inputDeviceId, UINT outputDeviceId) {
-    MMRESULT result = midiInOpen(&panel.inputPort, inputDeviceId, reinterpret_cast<DWORD_PTR>(panel.window),
-                                 0, CALLBACK_WINDOW);
+    closeAbandonedHandles();
+    int pair = freeInputPair();
+    if (pair < 0) {
+        appendLog("no free MIDI input buffers\n");
+        return OpenResult::InputFailure;
+    }
+    HMIDIIN input = nullptr;
+    MMRESULT result =
+        midiInOpen(&input, inputDeviceId, reinterpret_cast<DWORD_PTR>(panel.window), 0, CALLBACK_WINDOW);
     if (result != MMSYSERR_NOERROR) {
-        panel.inputPort = nullptr;
         reportMidiError(result, kSiteInOpen);
         closePorts();
         return OpenResult::InputFailure;
     }
-    prepareInputBuffer(panel.inputHeaderA, panel.inputBufferA, kSiteInPrepareA);
-    prepareInputBuffer(panel.inputHeaderB, panel.inputBufferB, kSiteInPrepareB);
-    queueInputBuffer(panel.inputHeaderA, kSiteInAddA);
-    queueInputBuffer(panel.inputHeaderB, kSiteInAddB);
-    result = midiInStart(panel.inputPort);
-    if (result != MMSYSERR_NOERROR) reportMidiError(result, kSiteInStart);
+    panel.inputPort = input;
+    panel.inputPair = pair;
+    InputPair& buffers = openPair();
+    buffers.owner = input;
+    prepareInputBuffer(buffers.headerA, buffers.bufferA, kSiteInPrepareA);
+    prepareInputBuffer(buffers.headerB, buffers.bufferB, kSiteInPrepareB);
+    succeeded(midiInAddBuffer(input, &buffers.headerA, sizeof(MIDIHDR)), kSiteInAddA);
+    succeeded(midiInAddBuffer(input, &buffers.headerB, sizeof(MIDIHDR)), kSiteInAddB);
+    succeeded(midiInStart(input), kSiteInStart);
 
-    result = midiOutOpen(&panel.outputPort, outputDeviceId, 0, 0, CALLBACK_NULL);
+    HMIDIOUT output = nullptr;
+    result = midiOutOpen(&output, outputDeviceId, 0, 0, CALLBACK_NULL);
     if (result != MMSYSERR_NOERROR) {
-        panel.outputPort = nullptr;
         reportMidiError(result, kSiteOutOpen);
         closePorts();
         return OpenResult::OutputFailure;
     }
+    panel.outputPort = output;
     return OpenResult::Success;
 }
 
 void closePorts() {
+    // The identity request is repeated only while the ports are open.
+    KillTimer(panel.window, kTimerIdentity);
     if (panel.inputPort) {
-        MMRESULT result = midiInReset(panel.inputPort);
-        if (result != MMSYSERR_NOERROR) reportMidiError(result, kSiteInReset);
-        result = midiInUnprepareHeader(panel.inputPort, &panel.inputHeaderA, sizeof(MIDIHDR));
-        if (result != MMSYSERR_NOERROR) reportMidiError(result, kSiteInUnprepareA);
-        result = midiInUnprepareHeader(panel.inputPort, &panel.inputHeaderB, sizeof(MIDIHDR));
-        if (result != MMSYSERR_NOERROR) reportMidiError(result, kSiteInUnprepareB);
-        result = midiInClose(panel.inputPort);
-        if (result != MMSYSERR_NOERROR) reportMidiError(result, kSiteInClose);
+        closeInput(panel.inputPort, openPair()); // a failed close leaves the pair aside with its handle
         panel.inputPort = nullptr;
     }
     if (panel.outputPort) {
-        MMRESULT result = midiOutReset(panel.outputPort);
-        if (result != MMSYSERR_NOERROR) reportMidiError(result, kSiteOutReset);
-        result = midiOutClose(panel.outputPort);
-        if (result != MMSYSERR_NOERROR) reportMidiError(result, kSiteOutClose);
+        if (!closeOutput(panel.outputPort)) setOutputAside(panel.outputPort);
         panel.outputPort = nullptr;
     }
 }
 
 SendResult sendSysEx(const uint8_t* bytes, std::size_t length) {
-    if (!panel.outputPort) return SendResult::Failed;
-    MIDIHDR header{};
-    header.lpData = reinterpret_cast<LPSTR>(const_cast<uint8_t*>(bytes));
-    header.dwBufferLength = static_cast<DWORD>(length);
-    header.dwFlags = 0;
-    MMRESULT result = midiOutPrepareHeader(panel.outputPort, &header, sizeof header);
-    if (result != MMSYSERR_NOERROR) {
-        reportMidiError(result, kSiteOutPrepare);
-        return SendResult::Failed;
+    HMIDIOUT output = panel.outputPort;
+    if (!output || length == 0 || length > kOutputBufferSize) return SendResult::Failed;
+    MMRESULT gone = MMSYSERR_NOERROR; // the first result that says the unit is gone
+    auto failed = [&gone](MMRESULT result, unsigned site) {
+        if (result == MMSYSERR_NOERROR) return false;
+        reportMidiError(result, site);
+        if (unitGone(result) && gone == MMSYSERR_NOERROR) gone = result;
+        return true;
+    };
+
+    SendResult sent = SendResult::Failed;
+    OutputSlot* slot = freeSlot(output);
+    if (!slot) { // every send header is still with the driver: take them back
+        failed(midiOutReset(output), kSiteOutSendReset);
+        slot = freeSlot(output);
     }
-    result = midiOutLongMsg(panel.outputPort, &header, sizeof header);
-    const bool handedOver = result == MMSYSERR_NOERROR;
-    if (!handedOver) reportMidiError(result, kSiteOutLongMsg);
-    if (handedOver) {
-        // The driver may finish asynchronously; wait a bounded time without
-        // pumping messages, so no receive handler runs inside a send.
-        DWORD start = GetTickCount();
-        while (!(header.dwFlags & MHDR_DONE) && GetTickCount() - start < kSendDoneWaitMs)
-            Sleep(1);
+    if (slot) {
+        std::memcpy(slot->bytes, bytes, length);
+        MIDIHDR& header = slot->header;
+        header = MIDIHDR{};
+        header.lpData = reinterpret_cast<LPSTR>(slot->bytes);
+        header.dwBufferLength = static_cast<DWORD>(length);
+        header.dwFlags = 0;
+        if (!failed(midiOutPrepareHeader(output, &header, sizeof header), kSiteOutPrepare)) {
+            slot->owner = output;
+            bool handedOver = !failed(midiOutLongMsg(output, &header, sizeof header), kSiteOutLongMsg);
+            if (handedOver) waitUntilDone(header);
+            bool done = (header.dwFlags & MHDR_DONE) != 0;
+            if (!done) {
+                appendLog(".dwFlags != MHDR_DONE\n");
+                if (handedOver) failed(midiOutReset(output), kSiteOutSendReset); // hands the header back
+            }
+            // A header the driver still owns stays with its slot.
+            if (!failed(midiOutUnprepareHeader(output, &header, sizeof header), kSiteOutUnprepare))
+                slot->owner = nullptr;
+            if (panel.sysExDump && panel.updateState == 0) dumpLine("-> ", bytes, length);
+            if (handedOver && done) sent = SendResult::Sent;
+        }
     }
-    const bool done = handedOver && (header.dwFlags & MHDR_DONE);
-    if (!(header.dwFlags & MHDR_DONE)) {
-        appendLog(".dwFlags != MHDR_DONE\n");
-        // Take the header back from the driver before it goes out of scope.
-        if (handedOver) midiOutReset(panel.outputPort);
-    }
-    result = midiOutUnprepareHeader(panel.outputPort, &header, sizeof header);
-    if (result != MMSYSERR_NOERROR) reportMidiError(result, kSiteOutUnprepare);
-    if (panel.sysExDump && panel.updateState == 0) dumpLine("-> ", bytes, length);
-    return done ? SendResult::Sent : SendResult::Failed;
+    if (gone != MMSYSERR_NOERROR) connectionLost();
+    return sent;
 }
 
-void receiveSysEx(MIDIHDR* header) {
-    if (!isOwnInputHeader(header)) return;
-    // A notification that reaches us after the buffer went back to the driver
-    // (one posted before a close and reopen) was handled already.
-    if (header->dwFlags & MHDR_INQUEUE) return;
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(header->lpData);
+void receiveSysEx(HMIDIIN handle, MIDIHDR* header) {
+    if (!accepted(handle, header)) return;
     DWORD count = header->dwBytesRecorded;
-    if (count == 0) return; // handed back empty by midiInReset: not queued again
     if (count > kInputBufferSize) count = kInputBufferSize;
-    dispatchSysEx(bytes, count);
-    // The dispatch may have closed the ports; only an open input gets the buffer back.
-    if (panel.inputPort) queueInputBuffer(*header, kSiteInRequeue);
+    // Empty buffers come back from midiInReset in closePorts, and their
+    // notifications arrive after the close: dropped above. One handed back
+    // empty while the input is open is simply queued again.
+    if (count > 0) dispatchSysEx(reinterpret_cast<const uint8_t*>(header->lpData), count);
+    requeue(handle, *header);
 }
 
-void receiveLongError(MIDIHDR* header) {
-    if (!isOwnInputHeader(header) || !panel.inputPort || (header->dwFlags & MHDR_INQUEUE)) return;
-    queueInputBuffer(*header, kSiteInRequeue);
+void receiveLongError(HMIDIIN handle, MIDIHDR* header) {
+    if (accepted(handle, header)) requeue(handle, *header);
 }
 
-void receiveShortMessage(DWORD_PTR message) {
+void receiveShortMessage(HMIDIIN handle, DWORD_PTR message) {
+    if (!panel.inputPort || handle != panel.inputPort) return;
     uint8_t status = message & 0xFF;
     uint8_t data = (message >> 8) & 0xFF;
     if (status == 0xF1) dispatchQuarterFrame(data);

@@ -10,10 +10,8 @@
 
 enum class OpenResult { Success, InputFailure, OutputFailure };
 
-// What became of one message handed to sendSysEx. Sent: the driver took it
-// and marked it done. Failed: no output port is open, the prepare or
-// midiOutLongMsg failed, or the driver still held it after kSendDoneWaitMs.
-// Most callers ignore it; the firmware update must not.
+// Sent: handed to the driver and done. Failed: not sent (no output open, a
+// failed prepare or midiOutLongMsg), or still not done after the bounded wait.
 enum class SendResult { Sent, Failed };
 
 // Site IDs: which WinMM call failed. Below 100: the input side and the
@@ -36,6 +34,7 @@ enum SiteId : unsigned {
     kSiteOutPrepare = 130,
     kSiteOutLongMsg = 132,
     kSiteOutUnprepare = 134,
+    kSiteOutSendReset = 136, // midiOutReset in sendSysEx: takes back a header the driver did not finish
 };
 
 // Longest wait in sendSysEx for the driver to finish with a message.
@@ -44,7 +43,11 @@ constexpr DWORD kSendDoneWaitMs = 300;
 void reportMidiError(MMRESULT mmResult, unsigned id);
 OpenResult openPorts(UINT inputDeviceId, UINT outputDeviceId);
 void closePorts();
+// Copies the message (at most kOutputBufferSize bytes) and sends it. A result
+// that says the unit has gone ends the link (connectionLost) before it returns.
 SendResult sendSysEx(const uint8_t* bytes, std::size_t length);
-void receiveSysEx(MIDIHDR* header);
-void receiveLongError(MIDIHDR* header);
-void receiveShortMessage(DWORD_PTR message);
+// Input notifications with the handle they came from (wParam): anything but
+// the open input's own buffers is dropped.
+void receiveSysEx(HMIDIIN handle, MIDIHDR* header);
+void receiveLongError(HMIDIIN handle, MIDIHDR* header);
+void receiveShortMessage(HMIDIIN handle, DWORD_PTR message);

@@ -83,6 +83,12 @@ void completeCycle(int rateCode) {
     panel.mtcWatchdog = 0;
 }
 
+// The high piece of a register replaces its high bits: a repeated or
+// out-of-order piece cannot push the register past 63 (31 for the hours).
+uint8_t withHighBits(uint8_t reg, uint8_t high) {
+    return static_cast<uint8_t>((reg & 0x0F) | high << 4);
+}
+
 } // namespace
 
 void decodeQuarterFrame(uint8_t data) {
@@ -93,16 +99,16 @@ void decodeQuarterFrame(uint8_t data) {
         panel.pieceZeroTime = readLocalTime();
         break;
     case 1:
-        panel.mtcFrames = static_cast<uint8_t>(panel.mtcFrames + (v & 3) * 16);
+        panel.mtcFrames = withHighBits(panel.mtcFrames, v & 3);
         if (panel.mtcFrames <= 1) checkClock();
         break;
     case 2: panel.mtcSeconds = v; break;
-    case 3: panel.mtcSeconds = static_cast<uint8_t>(panel.mtcSeconds + (v & 3) * 16); break;
+    case 3: panel.mtcSeconds = withHighBits(panel.mtcSeconds, v & 3); break;
     case 4: panel.mtcMinutes = v; break;
-    case 5: panel.mtcMinutes = static_cast<uint8_t>(panel.mtcMinutes + (v & 3) * 16); break;
+    case 5: panel.mtcMinutes = withHighBits(panel.mtcMinutes, v & 3); break;
     case 6: panel.mtcHours = v; break;
     case 7:
-        panel.mtcHours = static_cast<uint8_t>(panel.mtcHours + (v & 1) * 16);
+        panel.mtcHours = withHighBits(panel.mtcHours, v & 1);
         completeCycle((v >> 1) & 3);
         break;
     default: break; // data bytes are 7-bit: no other piece

@@ -507,3 +507,28 @@ int simSetFirmwareFailure(int unit, int mode, int records) {
     m.vanishAfterRecords = records;
     return 0;
 }
+
+void simIgnoreIdentityRequests(int unit, int count) {
+    Locked l;
+    if (l.valid(unit)) l.w.units[unit].identityRequestsToIgnore = count < 0 ? 0 : count;
+}
+
+int simDriverMisuse(void) {
+    Locked l;
+    return l.w.driverMisuse;
+}
+
+MIDIHDR* simTakeInputBuffer(int inputPort, HMIDIIN* handle) {
+    Locked l;
+    if (handle) *handle = nullptr;
+    if (inputPort < 0 || inputPort >= static_cast<int>(l.w.inputs.size())) return nullptr;
+    auto it = l.w.inputHandles.find(l.w.inputs[inputPort].handle);
+    if (it == l.w.inputHandles.end() || it->second.queue.empty()) return nullptr;
+    MIDIHDR* header = it->second.queue.front();
+    it->second.queue.pop_front();
+    header->dwBytesRecorded = 0;
+    header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+    if (handle) *handle = reinterpret_cast<HMIDIIN>(it->first);
+    l.w.stateChanged();
+    return header;
+}

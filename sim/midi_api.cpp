@@ -2,6 +2,7 @@
 // result codes and notifications of a real MIDI driver.
 #include <cstddef>
 #include <cstring>
+#include <string>
 
 #include "error_text.h"
 #include "sim_control.h"
@@ -220,11 +221,24 @@ MMRESULT WINAPI midiInClose(HMIDIIN hmi) {
     return MMSYSERR_NOERROR;
 }
 
+namespace {
+
+// A header that a queue still holds may be written into by the driver at any
+// time: preparing or queueing it anew (with its flags wiped, say) is the
+// panel's fault, whichever handle it is for.
+void checkNotQueued(World& w, const char* function, const MIDIHDR* header) {
+    if (uintptr_t holder = w.inputQueueHolding(header, 0))
+        w.misuse(std::string(function) + ": header still queued on input handle " + std::to_string(holder));
+}
+
+} // namespace
+
 MMRESULT WINAPI midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR header, UINT size) {
     Call c;
     MMRESULT failure;
     if (c.w.injectedFailure("midiInPrepareHeader", failure)) return failure;
     if (!inputHandle(c.w, hmi)) return MMSYSERR_INVALHANDLE;
+    checkNotQueued(c.w, "midiInPrepareHeader", header);
     return prepare(header, size);
 }
 
@@ -246,6 +260,7 @@ MMRESULT WINAPI midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR header, UINT size) {
     if (!(header->dwFlags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
     if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
     if (!header->lpData || header->dwBufferLength == 0) return MMSYSERR_INVALPARAM;
+    checkNotQueued(c.w, "midiInAddBuffer", header);
     header->dwFlags = (header->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
     header->dwBytesRecorded = 0;
     h->queue.push_back(header);
@@ -399,6 +414,8 @@ MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR header, UINT size) 
     OutputHandle* h = outputHandle(c.w, hmo);
     if (!h) return MMSYSERR_INVALHANDLE;
     if (h->dead) return MMSYSERR_NODRIVER; // the device is gone
+    if (uintptr_t holder = c.w.outputHolding(header))
+        c.w.misuse("midiOutPrepareHeader: header still pending on output handle " + std::to_string(holder));
     return prepare(header, size);
 }
 
@@ -425,6 +442,8 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR header, UINT size) {
                        header->dwBufferLength);
         return MMSYSERR_NODRIVER;
     }
+    if (uintptr_t holder = c.w.outputHolding(header))
+        c.w.misuse("midiOutLongMsg: header still pending on output handle " + std::to_string(holder));
     header->dwFlags &= ~MHDR_DONE;
     c.w.panelSends(h->port, false, reinterpret_cast<const uint8_t*>(header->lpData), header->dwBufferLength);
     const uintptr_t id = reinterpret_cast<uintptr_t>(hmo);

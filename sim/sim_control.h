@@ -315,6 +315,26 @@ SIM_API int simFirmwareStats(int unit, int* records, int* dataBytes, int* errors
 // Returns 0, or -1 for a bad unit or mode (mode 3 needs records >= 0).
 SIM_API int simSetFirmwareFailure(int unit, int mode, int records);
 
+// ---- Driver faults and checks (continued) ----
+
+// The unit's firmware is not up yet: the next `count` identity requests go
+// unanswered (as a unit whose USB ports appear before its firmware answers).
+SIM_API void simIgnoreIdentityRequests(int unit, int count);
+
+// Misuses of MIDI headers by the program that a real driver would turn into
+// memory corruption: an input header prepared or queued while a queue still
+// holds it (on any handle), an output header prepared or sent while still
+// pending, or changed while the driver owned it. Each is also in the wire log.
+// Counted since the DLL loaded (simReset keeps the count).
+SIM_API int simDriverMisuse(void);
+
+// Takes the first queued buffer off the open handle of input port
+// `inputPort` as a driver does when it has filled it (MHDR_DONE set, out of
+// the queue), but posts nothing: the caller hands it to the program. *handle
+// gets the handle (may be NULL). Returns NULL when no buffer is queued or the
+// port is not open. For feeding the program's receive path directly.
+SIM_API MIDIHDR* simTakeInputBuffer(int inputPort, HMIDIIN* handle);
+
 #ifdef __cplusplus
 }
 #endif

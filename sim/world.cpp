@@ -136,12 +136,40 @@ void World::resetToDefault() {
     outputDoneDelay = 0;
     graceMs = kDefaultGraceMs;
     manual = false;
+    speedFactor = 1;
     realOffset = 0;
     stateChanged();
 }
 
 int64_t World::realClockNow() const {
-    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - epoch).count() + realOffset;
+    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - epoch).count() * speedFactor +
+           realOffset;
+}
+
+void World::setSpeed(int factor) {
+    const int64_t now = realClockNow();
+    speedFactor = std::max(1, factor);
+    realOffset += now - realClockNow(); // the clock goes on from where it stands
+    logLine("clock: " + std::to_string(speedFactor) + " times real time");
+    stateChanged();
+}
+
+void World::misuse(const std::string& what) {
+    ++driverMisuse;
+    logLine("driver misuse: " + what);
+}
+
+uintptr_t World::inputQueueHolding(const MIDIHDR* header, uintptr_t except) const {
+    for (const auto& [id, h] : inputHandles)
+        if (id != except && std::find(h.queue.begin(), h.queue.end(), header) != h.queue.end()) return id;
+    return 0;
+}
+
+uintptr_t World::outputHolding(const MIDIHDR* header) const {
+    for (const auto& [id, h] : outputHandles)
+        for (const PendingDone& p : h.pending)
+            if (p.header == header) return id;
+    return 0;
 }
 
 int64_t World::clockNow() const {
@@ -156,7 +184,7 @@ Moment World::momentAt(Clock::time_point arrival) const {
     if (manual) return Moment{manualNow, wallNow()};
     const int64_t ahead =
         std::chrono::duration_cast<std::chrono::microseconds>(arrival - Clock::now()).count();
-    return Moment{realClockNow() + ahead, localNow() + ahead};
+    return Moment{realClockNow() + ahead * speedFactor, localNow() + ahead};
 }
 
 void World::useManualClock(bool on) {
@@ -218,7 +246,7 @@ Clock::time_point World::nextGeneratorTime() const {
     for (const Unit& u : units)
         due = std::min(due, u.model.generator.nextQuarterDue());
     if (due == kNever) return Clock::time_point::max();
-    return epoch + std::chrono::microseconds(due - realOffset + 1);
+    return epoch + std::chrono::microseconds((due - realOffset) / speedFactor + 1);
 }
 
 void World::sendQuarterFrame(int unit, uint8_t data, const TimeCode& cycle) {
@@ -357,7 +385,7 @@ bool World::configure(const std::string& text, std::string& error) {
 
 bool World::applyConfiguration(const std::string& text, std::string& error) {
     resetToDefault();
-    long unitCount = -1, grace = -1, outDelay = -1, frontPanel = -1;
+    long unitCount = -1, grace = -1, outDelay = -1, frontPanel = -1, speedValue = -1;
     bool haveInputs = false, haveOutputs = false;
     std::vector<std::string> inputNames, outputNames, serials, firmwares, kinds, unitInputs, unitOutputs,
         firmwareFailures, ltcReaders, timeCodes;
@@ -406,6 +434,11 @@ bool World::applyConfiguration(const std::string& text, std::string& error) {
                 error = "frontpanel must be 1 to 3600 seconds: " + value;
                 return false;
             }
+        } else if (key == "speed") {
+            if (!parseInt(value, 10, 1, 1000, speedValue)) {
+                error = "speed must be 1 to 1000: " + value;
+                return false;
+            }
         } else if (key == "grace") {
             if (!parseInt(value, 10, 0, 10000, grace)) {
                 error = "grace must be 0 to 10000 ms: " + value;
@@ -423,6 +456,8 @@ bool World::applyConfiguration(const std::string& text, std::string& error) {
     }
 
     if (!wireLogPath.empty()) setWireLog(wireLogPath.c_str());
+    // Before the time codes start, so that they run at the new speed from their first frame.
+    if (speedValue > 0) setSpeed(static_cast<int>(speedValue));
     const int count = unitCount < 0 ? 1 : static_cast<int>(unitCount);
     auto defaultNames = [count](const char* base) {
         std::vector<std::string> names;
@@ -594,7 +629,7 @@ void World::enqueue(int port, InputItem item, Clock::time_point earliest) {
     InputPort& p = inputs[port];
     Clock::time_point start = std::max({earliest, Clock::now(), p.wireFree});
     item.start = start;
-    p.wireFree = start + wireTime(item.bytes.size());
+    p.wireFree = start + wire(item.bytes.size());
     p.wire.push_back(std::move(item));
     stateChanged();
 }
@@ -682,7 +717,7 @@ void World::unitSends(int unit, const uint8_t* bytes, size_t count, Clock::time_
 void World::panelSends(int port, bool deadHandle, const uint8_t* bytes, size_t count) {
     OutputPort& p = outputs[port];
     const Clock::time_point start = std::max(Clock::now(), p.wireFree);
-    p.wireFree = start + wireTime(count);
+    p.wireFree = start + wire(count);
     const Clock::time_point arrived = p.wireFree;
     if (deadHandle) {
         logLine("panel -> " + p.name +
@@ -698,6 +733,12 @@ void World::panelSends(int port, bool deadHandle, const uint8_t* bytes, size_t c
         logLine("panel -> " + who + ": " + hexBytes(bytes, count));
         u.received.emplace_back(bytes, bytes + count);
         Verdict v = u.model.receive(bytes, count, momentAt(arrived));
+        const bool identityRequest = count == 6 && bytes[1] == 0x2C && bytes[4] == 0x01;
+        if (identityRequest && v.kind == Verdict::Accepted && u.identityRequestsToIgnore > 0) {
+            --u.identityRequestsToIgnore;
+            v.replies.clear();
+            v.text += " (not answered: firmware not up yet)";
+        }
         if (v.kind == Verdict::Violation) ++u.violations;
         if (v.kind == Verdict::Unknown) ++u.unknown;
         logLine(who + ": " + v.text);
@@ -770,7 +811,7 @@ void World::completeOutput(OutputHandle& handle, uintptr_t id, const PendingDone
     // The panel may have let go of a header the driver still owned; touch it
     // only while it still looks like the one handed over.
     if (h->lpData != done.data || h->dwBufferLength != done.length || !(h->dwFlags & MHDR_INQUEUE)) {
-        logLine("output header changed while the driver owned it; not marked done");
+        misuse("output header changed while the driver owned it; not marked done");
         return;
     }
     h->dwFlags = (h->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
@@ -809,7 +850,7 @@ Clock::time_point World::serviceInput(int port, Clock::time_point now, Deferred&
     }
     while (!p.wire.empty()) {
         InputItem& item = p.wire.front();
-        const Clock::time_point firstByte = item.start + wireTime(item.done + 1);
+        const Clock::time_point firstByte = item.start + wire(item.done + 1);
         if (now < firstByte) return firstByte;
         if (!h || !h->started || h->dead) {
             lose(item, !h ? "input port not open" : h->dead ? "unit unplugged" : "input not started");
@@ -819,7 +860,7 @@ Clock::time_point World::serviceInput(int port, Clock::time_point now, Deferred&
         const DWORD stamp =
             static_cast<DWORD>(std::chrono::duration_cast<milliseconds>(now - h->startTime).count());
         if (item.kind != InputItem::SysEx) {
-            const Clock::time_point last = item.start + wireTime(item.bytes.size());
+            const Clock::time_point last = item.start + wire(item.bytes.size());
             if (now < last) return last;
             notify(h->callback, p.handle, item.kind == InputItem::Short ? MM_MIM_DATA : MM_MIM_ERROR,
                    pack(item.bytes), stamp, deferred);
@@ -835,7 +876,7 @@ Clock::time_point World::serviceInput(int port, Clock::time_point now, Deferred&
         }
         MIDIHDR* header = h->queue.front();
         const size_t length = std::min<size_t>(header->dwBufferLength, item.bytes.size() - item.done);
-        const Clock::time_point last = item.start + wireTime(item.done + length);
+        const Clock::time_point last = item.start + wire(item.done + length);
         if (now < last) return last;
         std::memcpy(header->lpData, item.bytes.data() + item.done, length);
         header->dwBytesRecorded = static_cast<DWORD>(length);
@@ -938,9 +979,10 @@ World& world() {
 void World::startFrontPanelOperator(long seconds) {
     frontPanelSeconds = seconds;
     const unsigned generation = ++frontPanelGeneration;
-    std::thread([this, seconds, generation] {
+    const DWORD period = static_cast<DWORD>(seconds * 1000 / speedFactor);
+    std::thread([this, period, generation] {
         for (int round = 1;; ++round) {
-            Sleep(static_cast<DWORD>(seconds) * 1000);
+            Sleep(period);
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 if (frontPanelGeneration != generation || units.empty()) return;

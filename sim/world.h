@@ -39,6 +39,7 @@ struct Unit {
     int violations = 0;
     int unknown = 0;
     int lost = 0;
+    int identityRequestsToIgnore = 0; // its firmware is not up yet: these go unanswered
     std::vector<Bytes> received;
 };
 
@@ -138,6 +139,9 @@ class World {
     std::vector<DelayedReply> delayed; // in the order the unit decided to send them
     DWORD outputDoneDelay = 0;
     DWORD graceMs = kDefaultGraceMs;
+    // Headers the panel used against the driver's rules (one header on two
+    // queues, a header changed while the driver owned it). Survives resets.
+    int driverMisuse = 0;
     // Demo: every this many seconds somebody works the first unit's front
     // panel (0: nobody). Each reset or configuration starts a new generation
     // and so ends the operator of the one before.
@@ -215,6 +219,19 @@ class World {
     bool idle() const;
     void stateChanged(); // re-evaluates idleness and wakes waiters
 
+    // Compressed time: the clock and the wire run this many times faster than
+    // real time (1: real time). Delivery waits (grace, output done) stay real.
+    void setSpeed(int factor);
+    int speed() const { return speedFactor; }
+    // Wire time of a number of bytes at the current speed.
+    std::chrono::nanoseconds wire(size_t bytes) const { return wireTime(bytes) / speedFactor; }
+
+    // Notes a misuse of a header by the panel.
+    void misuse(const std::string& what);
+    // The input handle (other than `except`) whose queue holds the header; 0 if none.
+    uintptr_t inputQueueHolding(const MIDIHDR* header, uintptr_t except) const;
+    uintptr_t outputHolding(const MIDIHDR* header) const;
+
     // Wire log.
     void setWireLog(const char* path);
     void logLine(const std::string& text);
@@ -236,6 +253,7 @@ class World {
     int64_t realClockNow() const;
 
     bool manual = false;
+    int speedFactor = 1;
     int64_t manualNow = 0;  // the clock while manual
     int64_t realOffset = 0; // clock minus microseconds since the epoch, in real time
     int64_t wallBase = 0;   // local time at wallBaseAt, manual mode

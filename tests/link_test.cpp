@@ -448,8 +448,10 @@ TEST_F(Link, LateNotificationForAQueuedBufferIsIgnored) {
     // a stale one (posted before a close and reopen): nothing is dispatched
     // again and the buffer is not queued twice.
     ASSERT_EQ(simQueuedInputBuffers(0), 2);
-    SendMessageA(window, MM_MIM_LONGDATA, 0, reinterpret_cast<LPARAM>(&panel.inputHeaderA));
-    SendMessageA(window, MM_MIM_LONGERROR, 0, reinterpret_cast<LPARAM>(&panel.inputHeaderB));
+    const InputPair& pair = panel.inputPairs[static_cast<size_t>(panel.inputPair)];
+    const WPARAM handle = reinterpret_cast<WPARAM>(panel.inputPort);
+    SendMessageA(window, MM_MIM_LONGDATA, handle, reinterpret_cast<LPARAM>(&pair.headerA));
+    SendMessageA(window, MM_MIM_LONGERROR, handle, reinterpret_cast<LPARAM>(&pair.headerB));
     EXPECT_EQ(logSize(), before);
     EXPECT_EQ(simQueuedInputBuffers(0), 2);
     unitSends(device({0x61, 0x02}));
@@ -703,7 +705,7 @@ TEST_F(Link, SendResultTellsWhetherTheMessageWentOut) {
         {"sent", [] {}, SendResult::Sent},
         {"prepare refused", [] { simFailCall("midiOutPrepareHeader", MMSYSERR_NOMEM, 0, 1); },
          SendResult::Failed},
-        {"long message refused", [] { simFailCall("midiOutLongMsg", MMSYSERR_NODRIVER, 0, 1); },
+        {"long message refused", [] { simFailCall("midiOutLongMsg", MIDIERR_NOTREADY, 0, 1); },
          SendResult::Failed},
         {"unprepare refused after it went out",
          [] { simFailCall("midiOutUnprepareHeader", MMSYSERR_ERROR, 0, 1); }, SendResult::Sent},
@@ -744,6 +746,153 @@ TEST_F(Link, ErrorTextsComeFromTheirSide) {
     before = logSize();
     reportMidiError(12345, 32); // no text for that code: no line
     EXPECT_EQ(logSize(), before);
+}
+
+// ---- Driver faults in the port layer ----
+
+TEST_F(Link, HeaderTheDriverStillHoldsIsNeverReused) {
+    connectAndIdentify(window);
+    runRequestSequence(window);
+    const int misuse = simDriverMisuse();
+    clearSent();
+    // The driver does not finish within the wait, and the reset that would
+    // take the header back fails: the driver may still own it.
+    simSetOutputDoneDelay(kSendDoneWaitMs + 200);
+    simFailCall("midiOutReset", MMSYSERR_ERROR, 0, 1);
+    size_t before = logSize();
+    EXPECT_EQ(sendSysEx(kSettingsRequest.data(), kSettingsRequest.size()), SendResult::Failed);
+    EXPECT_EQ(
+        newLogLines(before),
+        (std::vector<std::string>{".dwFlags != MHDR_DONE\n", errorLine(kSiteOutSendReset, MMSYSERR_ERROR),
+                                  errorLine(kSiteOutUnprepare, MIDIERR_STILLPLAYING)}));
+    // The next message goes out at once with another header; the held one is
+    // taken back once the driver is done with it.
+    simSetOutputDoneDelay(0);
+    EXPECT_EQ(sendSysEx(kVarispeedRelease.data(), kVarispeedRelease.size()), SendResult::Sent);
+    deliver();
+    for (int i = 0; i < kOutputSlotCount + 1; ++i)
+        EXPECT_EQ(sendSysEx(kSettingsRequest.data(), kSettingsRequest.size()), SendResult::Sent);
+    EXPECT_EQ(sent().size(), 2u + kOutputSlotCount + 1);
+    deliver();
+    EXPECT_EQ(newLogLines(before).size(), 3u);
+    EXPECT_EQ(simDriverMisuse(), misuse);
+}
+
+TEST_F(Units, InputThatCannotBeClosedKeepsItsBuffersForGood) {
+    ports({"ZEM HD A", "ZEM HD B"}, {"ZEM HD A", "ZEM HD B"});
+    simSetIdentity(simAddUnit(0, 0), "1111", "0301", 0x0A);
+    simSetIdentity(simAddUnit(1, 1), "2222", "0301", 0x0A);
+    const int misuse = simDriverMisuse();
+    connectAndIdentify(window);
+    ASSERT_EQ(panel.serialNumber, 1111);
+    const InputPair* first = &panel.inputPairs[static_cast<size_t>(panel.inputPair)];
+    // Removal with buffers queued: the reset fails, the buffers are never
+    // handed back and the close keeps failing.
+    simFailCall("midiInReset", MMSYSERR_NODRIVER, 0, 0);
+    command(window, IDC_RELEASE, BN_CLICKED);
+    EXPECT_EQ(panel.inputPort, nullptr);
+    EXPECT_NE(first->owner, nullptr); // set aside with its handle
+    connectAndIdentify(window);       // the next unit, with another pair
+    EXPECT_EQ(panel.serialNumber, 2222);
+    EXPECT_NE(&panel.inputPairs[static_cast<size_t>(panel.inputPair)], first);
+    // The old driver still writes into the old pair and posts it: not the open input's.
+    size_t before = logSize();
+    simSendEvent(0, 0x04);
+    simSendEvent(1, 0x03);
+    deliver();
+    EXPECT_EQ(newLogLines(before),
+              std::vector<std::string>{std::string(kStamp) + "locked to external video reference"});
+    // The driver lets go: the next Connect closes the old handle and reaches the first unit again.
+    simClearFailures();
+    connectAndIdentify(window);
+    EXPECT_EQ(panel.serialNumber, 1111);
+    EXPECT_EQ(simDriverMisuse(), misuse);
+}
+
+TEST_F(Link, HandlesTheDriverForgotAreNotClosedAgain) {
+    connectAndIdentify(window);
+    simReset(); // the driver forgets every open handle
+    command(window, IDC_RELEASE, BN_CLICKED);
+    EXPECT_TRUE(logHas(window, errorLine(kSiteInClose, MMSYSERR_INVALHANDLE)));
+    size_t before = logSize();
+    connectAndIdentify(window);
+    EXPECT_EQ(newLogLines(before),
+              std::vector<std::string>{std::string(kStamp) + "zembrax H 1234 connected"});
+}
+
+TEST_F(Link, ReplyThatArrivesAfterThePortsClosedIsDropped) {
+    const struct {
+        const char* how;
+        void (*close)(HWND);
+    } ways[] = {
+        {"Release", [](HWND w) { SendMessageA(w, WM_COMMAND, IDC_RELEASE, 0); }},
+        {"failed Connect",
+         [](HWND w) {
+             simFailCall("midiOutOpen", MMSYSERR_ALLOCATED, 0, 1);
+             SendMessageA(w, WM_COMMAND, IDC_CONNECT, 0);
+         }},
+        {"lost link",
+         [](HWND w) {
+             simUnplug(0);
+             SendMessageA(w, WM_TIMER, kTimerPoll, 0);
+         }},
+    };
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.how);
+        SendMessageA(window, WM_COMMAND, IDC_CONNECT, 0);
+        ASSERT_EQ(simWaitIdle(5000), 0); // the identity reply is posted, not yet handled
+        way.close(window);
+        std::string status = controlText(window, IDC_STATUS);
+        size_t before = logSize();
+        pumpMessages();
+        EXPECT_EQ(controlText(window, IDC_STATUS), status);
+        EXPECT_EQ(logSize(), before);
+        EXPECT_FALSE(isShown(window, IDC_PAGE_SETTINGS));
+        EXPECT_FALSE(timerRunning(window, kTimerMtcWatchdog, 50));
+        EXPECT_FALSE(timerRunning(window, kTimerQuerySequence, 20));
+    }
+}
+
+TEST_F(Link, IdentityIsAskedForAgainUntilTheUnitAnswers) {
+    simIgnoreIdentityRequests(0, 2);
+    connectAndIdentify(window);
+    for (int retry = 0; retry < 2; ++retry) {
+        EXPECT_EQ(controlText(window, IDC_STATUS), "zembrax HD not found 05");
+        clearSent();
+        tick(window, kTimerIdentity);
+        EXPECT_EQ(sent(), std::vector<Bytes>{kIdentityRequest});
+        deliver();
+    }
+    EXPECT_EQ(controlText(window, IDC_STATUS), "zembrax HD connected\nSerial: H 1234 Firmware: 0301");
+    clearSent();
+    tick(window, kTimerIdentity); // answered: the repetition ends by itself
+    EXPECT_TRUE(sent().empty());
+    EXPECT_FALSE(timerRunning(window, kTimerIdentity, 2000));
+}
+
+TEST_F(Link, IdentityRepetitionEndsWithThePorts) {
+    const struct {
+        const char* how;
+        void (*close)(HWND);
+    } ways[] = {
+        {"Release", [](HWND w) { command(w, IDC_RELEASE, BN_CLICKED); }},
+        {"firmware update", [](HWND) { closePorts(); }},
+        {"lost link",
+         [](HWND w) {
+             simUnplug(0);
+             tick(w, kTimerPoll);
+             simReplug(0);
+         }},
+        {"WM_CLOSE", [](HWND w) { SendMessageA(w, WM_CLOSE, 0, 0); }},
+    };
+    simIgnoreIdentityRequests(0, 100);
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.how);
+        connectAndIdentify(window);
+        EXPECT_TRUE(timerRunning(window, kTimerIdentity, 2000));
+        way.close(window);
+        EXPECT_FALSE(timerRunning(window, kTimerIdentity, 2000));
+    }
 }
 
 } // namespace

@@ -55,11 +55,12 @@ TEST_F(Receive, BothBuffersAreQueuedAgainAfterACorruptMessage) {
 TEST_F(Receive, StaleNotificationWithRecordedBytesIsIgnored) {
     // A buffer with the driver that already holds a whole message: a
     // notification for it now is not the driver handing it back.
-    std::memcpy(panel.inputBufferA, kSyncReport.data(), kSyncReport.size());
-    panel.inputHeaderA.dwBytesRecorded = static_cast<DWORD>(kSyncReport.size());
+    InputPair& pair = panel.inputPairs[static_cast<size_t>(panel.inputPair)];
+    std::memcpy(pair.bufferA, kSyncReport.data(), kSyncReport.size());
+    pair.headerA.dwBytesRecorded = static_cast<DWORD>(kSyncReport.size());
     size_t before = logSize();
-    notify(MM_MIM_LONGDATA, &panel.inputHeaderA);
-    notify(MM_MIM_LONGERROR, &panel.inputHeaderA);
+    notify(MM_MIM_LONGDATA, &pair.headerA);
+    notify(MM_MIM_LONGERROR, &pair.headerA);
     EXPECT_EQ(logSize(), before);
     EXPECT_EQ(simQueuedInputBuffers(0), 2);
     unitSends(kSyncReport);

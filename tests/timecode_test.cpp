@@ -41,9 +41,10 @@ class TimeCode : public ::testing::Test {
         runRequestSequence(window);
         clearSent();
     }
-    // One quarter-frame message as the MIDI input delivers it.
+    // One quarter-frame message as the open MIDI input delivers it.
     void piece(int number, int value) {
-        SendMessageA(window, MM_MIM_DATA, 0, 0xF1 | ((number << 4 | value) << 8));
+        SendMessageA(window, MM_MIM_DATA, reinterpret_cast<WPARAM>(panel.inputPort),
+                     0xF1 | ((number << 4 | value) << 8));
     }
     // The eight pieces of one cycle: frames, seconds, minutes, hours with rate code.
     void cycle(int h, int m, int s, int f, int rate) {
@@ -72,6 +73,7 @@ class TimeCode : public ::testing::Test {
 };
 
 TEST_F(TimeCode, QuarterFramesShowTimeAndRateLabel) {
+    connected(); // quarter frames count only from the open input
     struct {
         int rate;
         bool pullDown, reader;
@@ -94,6 +96,7 @@ TEST_F(TimeCode, QuarterFramesShowTimeAndRateLabel) {
 }
 
 TEST_F(TimeCode, ClockCheckComparesTheWholeTimeOfDay) {
+    connected(); // quarter frames count only from the open input
     const char* const kAhead = "MTC frame 00\nerror + ";
     const char* const kBehind = "MTC frame 00\nerror - ";
     const char* const kOff = "MTC frame 00\nerror > 1 second";
@@ -132,6 +135,7 @@ TEST_F(TimeCode, ClockCheckComparesTheWholeTimeOfDay) {
 }
 
 TEST_F(TimeCode, FrameOneChecksShowOnlyAfterAnotherFrameOneCheck) {
+    connected(); // quarter frames count only from the open input
     EXPECT_EQ(check(10, 0, 1, 0, 10, 0, 2, 10), "MTC frame 00\nerror - 010 ms");
     check(10, 0, 2, 1, 10, 0, 3, 30); // 25 fps: the next second begins on frame 1
     EXPECT_EQ(controlText(window, IDC_MTC_ERROR), "MTC frame 00\nerror - 010 ms");

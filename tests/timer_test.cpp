@@ -54,6 +54,7 @@ TEST_F(TimerPeriods, StartConnectAndIdentification) {
                                {kTimerAutoConnect, 2000}, // switch A
                                {kTimerAutoConnect, 2000}, // check box 153
                                {kTimerPoll, 500},
+                               {kTimerIdentity, 2000}, // the identity request again while waiting
                                {kTimerMtcWatchdog, 50},
                                {kTimerQuerySequence, 20}}));
     EXPECT_EQ(timerPeriod(kTimerPoll), 500u);
