@@ -311,7 +311,8 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
     for (const SiteRow& row : rows) {
         SCOPED_TRACE("site " + std::to_string(row.site) + " " + row.function + " " +
                      std::to_string(row.code));
-        if (row.site == kSiteOutSendReset) simSetOutputDoneDelay(kSendDoneWaitMs + 100);
+        if (row.site == kSiteOutSendReset)
+            simSetOutputDoneDelay(kSendDoneWaitMs + 1000); // a margin for a loaded machine
         simFailCall(row.function, row.code, row.skip, 1);
         clearSent();
         size_t before = logLines(window).size();
