@@ -27,15 +27,6 @@ const char* const kWaiting = "zembrax HD not found 05";
 const char* const kNotDone = ".dwFlags != MHDR_DONE\n";
 const Bytes kSettingsRequest = {0xF0, 0x2C, 0x5A, 0x42, 0x40, 0xF7};
 
-std::string err(unsigned site, MMRESULT code) {
-    char text[128] = {};
-    if (site <= 99)
-        midiInGetErrorTextA(code, text, sizeof text);
-    else
-        midiOutGetErrorTextA(code, text, sizeof text);
-    return "ID " + std::to_string(site) + " mmResult " + std::to_string(code) + " " + text + "\n";
-}
-
 std::string stamped(const char* text) {
     return std::string("2026.03.07 09:05:02 ") + text;
 }
@@ -112,7 +103,7 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
          0,
          e,
          Operation::Connect,
-         {err(kSiteInPrepareA, e), err(kSiteInAddA, MIDIERR_UNPREPARED), kIdentified},
+         {errorLine(kSiteInPrepareA, e), errorLine(kSiteInAddA, MIDIERR_UNPREPARED), kIdentified},
          kConnected,
          true,
          {}},
@@ -121,7 +112,7 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
          1,
          e,
          Operation::Connect,
-         {err(kSiteInPrepareB, e), err(kSiteInAddB, MIDIERR_UNPREPARED), kIdentified},
+         {errorLine(kSiteInPrepareB, e), errorLine(kSiteInAddB, MIDIERR_UNPREPARED), kIdentified},
          kConnected,
          true,
          {}},
@@ -130,7 +121,7 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
          0,
          e,
          Operation::Connect,
-         {err(kSiteInAddA, e), kIdentified},
+         {errorLine(kSiteInAddA, e), kIdentified},
          kConnected,
          true,
          {}},
@@ -139,18 +130,26 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
          1,
          e,
          Operation::Connect,
-         {err(kSiteInAddB, e), kIdentified},
+         {errorLine(kSiteInAddB, e), kIdentified},
          kConnected,
          true,
          {}},
         // Not started: the reply is lost; the poll starts the input and the identity request is repeated.
-        {kSiteInStart, "midiInStart", 0, e, Operation::Connect, {err(kSiteInStart, e)}, kWaiting, true, {}},
+        {kSiteInStart,
+         "midiInStart",
+         0,
+         e,
+         Operation::Connect,
+         {errorLine(kSiteInStart, e)},
+         kWaiting,
+         true,
+         {}},
         {kSiteOutOpen,
          "midiOutOpen",
          0,
          MMSYSERR_ALLOCATED,
          Operation::Connect,
-         {err(kSiteOutOpen, MMSYSERR_ALLOCATED)},
+         {errorLine(kSiteOutOpen, MMSYSERR_ALLOCATED)},
          "zembrax MIDI output can not be opened,\nprobably used by an other application",
          false,
          {}},
@@ -159,7 +158,7 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
          0,
          MMSYSERR_ALLOCATED,
          Operation::Connect,
-         {err(kSiteInOpen, MMSYSERR_ALLOCATED)},
+         {errorLine(kSiteInOpen, MMSYSERR_ALLOCATED)},
          "zembrax MIDI input can not be opened,\nprobably used by an other application",
          false,
          {}},
@@ -170,8 +169,8 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
          0,
          e,
          Operation::Release,
-         {kReleased, err(kSiteInReset, e), err(kSiteInUnprepareA, busy), err(kSiteInUnprepareB, busy),
-          err(kSiteInClose, busy)},
+         {kReleased, errorLine(kSiteInReset, e), errorLine(kSiteInUnprepareA, busy),
+          errorLine(kSiteInUnprepareB, busy), errorLine(kSiteInClose, busy)},
          kNotConnected,
          false,
          {}},
@@ -180,7 +179,7 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
          0,
          e,
          Operation::Release,
-         {kReleased, err(kSiteInUnprepareA, e)},
+         {kReleased, errorLine(kSiteInUnprepareA, e)},
          kNotConnected,
          false,
          {}},
@@ -189,7 +188,7 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
          1,
          e,
          Operation::Release,
-         {kReleased, err(kSiteInUnprepareB, e)},
+         {kReleased, errorLine(kSiteInUnprepareB, e)},
          kNotConnected,
          false,
          {}},
@@ -198,7 +197,7 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
          0,
          e,
          Operation::Release,
-         {kReleased, err(kSiteInClose, e)},
+         {kReleased, errorLine(kSiteInClose, e)},
          kNotConnected,
          false,
          {}},
@@ -207,7 +206,7 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
          0,
          e,
          Operation::Release,
-         {kReleased, err(kSiteOutReset, e)},
+         {kReleased, errorLine(kSiteOutReset, e)},
          kNotConnected,
          false,
          {}},
@@ -216,7 +215,7 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
          0,
          e,
          Operation::Release,
-         {kReleased, err(kSiteOutClose, e)},
+         {kReleased, errorLine(kSiteOutClose, e)},
          kNotConnected,
          false,
          {}},
@@ -226,7 +225,7 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
          0,
          MMSYSERR_NOMEM,
          Operation::Send,
-         {err(kSiteOutPrepare, MMSYSERR_NOMEM)},
+         {errorLine(kSiteOutPrepare, MMSYSERR_NOMEM)},
          kConnected,
          true,
          {}},
@@ -235,7 +234,7 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
          0,
          MIDIERR_NOTREADY,
          Operation::Send,
-         {err(kSiteOutLongMsg, MIDIERR_NOTREADY), kNotDone},
+         {errorLine(kSiteOutLongMsg, MIDIERR_NOTREADY), kNotDone},
          kConnected,
          true,
          {}},
@@ -244,7 +243,7 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
          0,
          e,
          Operation::Send,
-         {err(kSiteOutUnprepare, e)},
+         {errorLine(kSiteOutUnprepare, e)},
          kConnected,
          true,
          kSettingsRequest},
@@ -254,7 +253,7 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
          0,
          e,
          Operation::Send,
-         {kNotDone, err(kSiteOutSendReset, e), err(kSiteOutUnprepare, busy)},
+         {kNotDone, errorLine(kSiteOutSendReset, e), errorLine(kSiteOutUnprepare, busy)},
          kConnected,
          true,
          kSettingsRequest},
@@ -264,7 +263,7 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
          0,
          e,
          Operation::Receive,
-         {kLocked, err(kSiteInRequeue, e)},
+         {kLocked, errorLine(kSiteInRequeue, e)},
          kConnected,
          true,
          {}},
@@ -274,7 +273,7 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
          0,
          MMSYSERR_NODRIVER,
          Operation::Send,
-         {err(kSiteOutPrepare, MMSYSERR_NODRIVER), kLost},
+         {errorLine(kSiteOutPrepare, MMSYSERR_NODRIVER), kLost},
          kNotConnected,
          false,
          {}},
@@ -283,7 +282,7 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
          0,
          MMSYSERR_INVALHANDLE,
          Operation::Send,
-         {err(kSiteOutLongMsg, MMSYSERR_INVALHANDLE), kNotDone, kLost},
+         {errorLine(kSiteOutLongMsg, MMSYSERR_INVALHANDLE), kNotDone, kLost},
          kNotConnected,
          false,
          {}},
@@ -292,7 +291,7 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
          0,
          MIDIERR_NODEVICE,
          Operation::Send,
-         {err(kSiteOutLongMsg, MIDIERR_NODEVICE), kNotDone, kLost},
+         {errorLine(kSiteOutLongMsg, MIDIERR_NODEVICE), kNotDone, kLost},
          kNotConnected,
          false,
          {}},
@@ -301,7 +300,7 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
          0,
          MMSYSERR_NODRIVER,
          Operation::Receive,
-         {kLocked, err(kSiteInRequeue, MMSYSERR_NODRIVER), kLost},
+         {kLocked, errorLine(kSiteInRequeue, MMSYSERR_NODRIVER), kLost},
          kNotConnected,
          false,
          {}},
@@ -376,7 +375,7 @@ TEST_F(Faults, UnpluggedInEveryStateOfTheLink) {
          "",
          [](HWND w) { connectAndIdentify(w); },
          [](HWND w) { tick(w, kTimerQuerySequence); },
-         {err(kSiteOutPrepare, MMSYSERR_NODRIVER), kLost},
+         {errorLine(kSiteOutPrepare, MMSYSERR_NODRIVER), kLost},
          kNotConnected},
         {"connected and idle",
          "",
@@ -406,7 +405,7 @@ TEST_F(Faults, UnpluggedInEveryStateOfTheLink) {
              runRequestSequence(w);
          },
          [](HWND w) { command(w, IDC_PAGE_SETTINGS, BN_CLICKED); },
-         {err(kSiteOutPrepare, MMSYSERR_NODRIVER), kLost},
+         {errorLine(kSiteOutPrepare, MMSYSERR_NODRIVER), kLost},
          kNotConnected},
     };
     for (const UnplugRow& row : rows) {
@@ -495,7 +494,8 @@ TEST_F(Faults, SendEndsTheLinkWhilePostedMessagesHoldOffThePoll) {
                                        ++posted;
                                    }
                                }));
-    EXPECT_EQ(logSince(before), (std::vector<std::string>{err(kSiteOutPrepare, MMSYSERR_NODRIVER), kLost}));
+    EXPECT_EQ(logSince(before),
+              (std::vector<std::string>{errorLine(kSiteOutPrepare, MMSYSERR_NODRIVER), kLost}));
     EXPECT_EQ(posted, 1); // the first send ended it
     pumpMessages();
     replug();

@@ -284,3 +284,12 @@ void ConnectedPanel::TearDown() {
     closePanel(window);
     EXPECT_EQ(simProtocolViolations(0), 0) << "the panel broke the protocol";
 }
+
+std::string errorLine(unsigned site, MMRESULT code) {
+    char text[128] = {};
+    if (site <= 99)
+        midiInGetErrorTextA(code, text, sizeof text);
+    else
+        midiOutGetErrorTextA(code, text, sizeof text);
+    return "ID " + std::to_string(site) + " mmResult " + std::to_string(code) + " " + text + "\n";
+}

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <mmsystem.h>
 
 #include <cstdint>
 #include <functional>
@@ -35,6 +36,9 @@ MessageBoxSeen answerMessageBox(HWND owner, int button, const std::function<void
 
 // Delivers every queued message except WM_TIMER, which is dropped.
 void pumpMessages();
+
+// The port layer's error line for a failed WinMM call at a site.
+std::string errorLine(unsigned site, MMRESULT code);
 
 // Sends one WM_TIMER tick to the panel.
 void tick(HWND window, UINT_PTR timer);

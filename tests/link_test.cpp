@@ -35,15 +35,6 @@ Bytes device(std::initializer_list<uint8_t> body) {
     return message;
 }
 
-std::string errorLine(unsigned site, MMRESULT code) {
-    char text[128] = {};
-    if (site <= 99)
-        midiInGetErrorTextA(code, text, sizeof text);
-    else
-        midiOutGetErrorTextA(code, text, sizeof text);
-    return "ID " + std::to_string(site) + " mmResult " + std::to_string(code) + " " + text + "\n";
-}
-
 bool logHas(HWND window, const std::string& line) {
     for (const std::string& l : logLines(window))
         if (l == line) return true;
