@@ -1,4 +1,10 @@
 // MTC reader.
+//
+// The watchdog (timer 4, 50 ms) counts its ticks since the last piece 7 and
+// declares MTC absent on the fifth. Absent, there is nothing left for it to
+// count, so it stops its timer then and the next piece 7 starts it again: a
+// panel connected to a unit without time code does not wake twenty times a
+// second for nothing.
 #include "mtc_reader.h"
 
 #include <cstdio>
@@ -7,9 +13,12 @@
 #include "../app/clock.h"
 #include "../app/panel.h"
 #include "../app/resources/resource.h"
+#include "../app/timer.h"
 #include "../link/message_table.h"
 
 namespace {
+
+constexpr UINT kWatchdogPeriodMs = 50;
 
 // Rate labels by rate code (24, 25, 30 drop-frame, 30).
 constexpr const char* kReaderLabels[4] = {"fo 24", "fo 25", "fo DF", "fo 30"};
@@ -79,7 +88,10 @@ void completeCycle(int rateCode) {
     else
         setRateText(panel.pullDown ? kPulledDownLabels[rateCode] : kLabels[rateCode]);
     showTime(panel.mtcHours, panel.mtcMinutes, panel.mtcSeconds, panel.mtcFrames);
-    if (panel.mtcWatchdog == kMtcAbsent) sendMessage(Msg::MmcRead); // back after an absence: ask for the mode
+    if (panel.mtcWatchdog == kMtcAbsent) { // back after an absence: ask for the mode, watch again
+        sendMessage(Msg::MmcRead);
+        startTimer(kTimerMtcWatchdog, kWatchdogPeriodMs);
+    }
     panel.mtcWatchdog = 0;
 }
 
@@ -135,6 +147,7 @@ void mtcWatchdogTick() {
         panel.ltcReaderMode = false;
         SetDlgItemTextA(panel.window, IDC_MTC_ERROR, "no MTC present");
         panel.mtcWatchdog = kMtcAbsent;
+        KillTimer(panel.window, kTimerMtcWatchdog);
     } else if (panel.mtcWatchdog < 4) {
         ++panel.mtcWatchdog;
     }

@@ -84,11 +84,24 @@ int64_t localNow() {
     return localMicroseconds(t);
 }
 
-// "hh:mm:ss:ff/rate" with rate 24, 25, 30df or 30; false if malformed.
+// "hh:mm:ss:ff/rate" with rate 24, 25, 30df or 30, or "now/rate": the PC's
+// local time of day in whole seconds (frame 02 where drop-frame counting has
+// no frame 00); false if malformed.
 bool parseTimeCode(const std::string& text, TimeCode& t, int& rateCode) {
     int h, m, s, f;
     char rate[8] = {};
-    if (std::sscanf(text.c_str(), "%d:%d:%d:%d/%7s", &h, &m, &s, &f, rate) != 5) return false;
+    const bool now = text.rfind("now/", 0) == 0;
+    if (now) {
+        SYSTEMTIME local;
+        GetLocalTime(&local);
+        h = local.wHour;
+        m = local.wMinute;
+        s = local.wSecond;
+        f = 0;
+        if (std::sscanf(text.c_str() + 4, "%7s", rate) != 1) return false;
+    } else if (std::sscanf(text.c_str(), "%d:%d:%d:%d/%7s", &h, &m, &s, &f, rate) != 5) {
+        return false;
+    }
     const std::string r = rate;
     if (r == "24")
         rateCode = kRate24;
@@ -101,6 +114,7 @@ bool parseTimeCode(const std::string& text, TimeCode& t, int& rateCode) {
     else
         return false;
     t = TimeCode{h, m, s, f};
+    if (now && !labelValid(t, rateCode)) t.frames = 2;
     return labelValid(t, rateCode);
 }
 
@@ -135,6 +149,7 @@ void World::resetToDefault() {
     failures.clear();
     outputDoneDelay = 0;
     graceMs = kDefaultGraceMs;
+    byteTime = kByteTime;
     manual = false;
     speedFactor = 1;
     realOffset = 0;
@@ -385,7 +400,7 @@ bool World::configure(const std::string& text, std::string& error) {
 
 bool World::applyConfiguration(const std::string& text, std::string& error) {
     resetToDefault();
-    long unitCount = -1, grace = -1, outDelay = -1, frontPanel = -1, speedValue = -1;
+    long unitCount = -1, grace = -1, outDelay = -1, frontPanel = -1, speedValue = -1, byteMicros = -1;
     bool haveInputs = false, haveOutputs = false;
     std::vector<std::string> inputNames, outputNames, serials, firmwares, kinds, unitInputs, unitOutputs,
         firmwareFailures, ltcReaders, timeCodes;
@@ -442,6 +457,11 @@ bool World::applyConfiguration(const std::string& text, std::string& error) {
         } else if (key == "grace") {
             if (!parseInt(value, 10, 0, 10000, grace)) {
                 error = "grace must be 0 to 10000 ms: " + value;
+                return false;
+            }
+        } else if (key == "bytetime") {
+            if (!parseInt(value, 10, 0, 100000, byteMicros)) {
+                error = "bytetime must be 0 to 100000 microseconds: " + value;
                 return false;
             }
         } else if (key == "outdelay") {
@@ -581,6 +601,7 @@ bool World::applyConfiguration(const std::string& text, std::string& error) {
         }
     }
     if (grace >= 0) graceMs = static_cast<DWORD>(grace);
+    if (byteMicros >= 0) byteTime = std::chrono::microseconds(byteMicros);
     if (frontPanel > 0) startFrontPanelOperator(frontPanel);
     if (outDelay >= 0) outputDoneDelay = static_cast<DWORD>(outDelay);
     stateChanged();

@@ -25,8 +25,12 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kByteTime = std::chrono::microseconds(320);
 constexpr DWORD kDefaultGraceMs = 50;
 
+// The time one byte takes on every wire: kByteTime, or what the configuration
+// entry `bytetime` sets (0: messages cross at once). Guarded by World::mutex.
+inline std::chrono::microseconds byteTime = kByteTime;
+
 inline std::chrono::microseconds wireTime(size_t bytes) {
-    return kByteTime * static_cast<long long>(bytes);
+    return byteTime * static_cast<long long>(bytes);
 }
 
 struct Unit {

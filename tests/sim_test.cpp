@@ -799,6 +799,18 @@ TEST_F(SimTest, ConfigurationTextBuildsTheWorld) {
     EXPECT_EQ(-1, simConfigure("units=2;serial=12345"));
     EXPECT_EQ(1u, midiInGetNumDevs()); // back to the default world
     EXPECT_EQ(-1, simConfigure("colour=blue"));
+    EXPECT_EQ(-1, simConfigure("bytetime=-1"));
+}
+
+TEST_F(SimTest, ConfiguredByteTimeSetsTheWire) {
+    // 20 bytes of the identity round trip at 5 ms each.
+    ASSERT_EQ(0, simConfigure("bytetime=5000"));
+    Link link;
+    link.queue(0);
+    const auto sent = std::chrono::steady_clock::now();
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x01})));
+    ASSERT_TRUE(pumpUntil([] { return !noticesOf(MM_MIM_LONGDATA).empty(); }));
+    EXPECT_GE(noticesOf(MM_MIM_LONGDATA)[0].at - sent, std::chrono::milliseconds(100));
 }
 
 TEST_F(SimTest, DemoTimeCodeRunsFromTheStart) {
@@ -809,6 +821,17 @@ TEST_F(SimTest, DemoTimeCodeRunsFromTheStart) {
     EXPECT_EQ(h, 10);
     EXPECT_EQ(m, 20);
     EXPECT_EQ(-1, simConfigure("timecode=10:20:30/25"));
+
+    // "now": the PC's time of day, to the second.
+    SYSTEMTIME local;
+    GetLocalTime(&local);
+    ASSERT_EQ(0, simConfigure("timecode=now/30"));
+    ASSERT_EQ(0, simGetTimeCode(0, &h, &m, &s, nullptr, nullptr, &running));
+    EXPECT_EQ(running, 1);
+    const int drift =
+        (h * 3600 + m * 60 + s - (local.wHour * 3600 + local.wMinute * 60 + local.wSecond) + 86400) % 86400;
+    EXPECT_LE(drift, 2);
+    EXPECT_EQ(-1, simConfigure("timecode=now/31"));
     simReset();
 }
 

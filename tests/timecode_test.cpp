@@ -200,10 +200,36 @@ TEST_F(TimeCode, WatchdogNoticesAbsentMtcAndAsksForTheModeWhenItReturns) {
     EXPECT_FALSE(panel.pullDown);
     EXPECT_FALSE(panel.ltcReaderMode);
     EXPECT_TRUE(sent().empty());
+    EXPECT_FALSE(timerRunning(window, kTimerMtcWatchdog, 50)); // nothing to watch until MTC returns
     cycle(1, 2, 3, 6, 1);
     cycle(1, 2, 3, 8, 1);
     EXPECT_EQ(sent(), std::vector<Bytes>{kMmcRead}); // once
     EXPECT_EQ(panel.mtcWatchdog, 0);
+    EXPECT_TRUE(timerRunning(window, kTimerMtcWatchdog, 50));
+}
+
+TEST_F(TimeCode, WatchdogUnderRealTimersNoticesEveryAbsence) {
+    connected();
+    // The panel's own message loop with its timers, until the condition holds (at most 5 s).
+    auto runUntil = [&](auto done) {
+        const DWORD start = GetTickCount();
+        MSG msg;
+        while (!done() && GetTickCount() - start < 5000) {
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageA(&msg);
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        }
+        return done();
+    };
+    for (int absence = 1; absence <= 2; ++absence) {
+        SCOPED_TRACE(absence);
+        for (int f = 0; f < 10; f += 2)
+            cycle(1, 2, 3, f, 1);
+        EXPECT_EQ(panel.mtcWatchdog, 0);
+        SetDlgItemTextA(window, IDC_MTC_ERROR, "");
+        EXPECT_TRUE(runUntil([] { return panel.mtcWatchdog == 5; })) << "MTC stopped, and nobody noticed";
+        EXPECT_EQ(controlText(window, IDC_MTC_ERROR), "no MTC present");
+    }
 }
 
 TEST_F(TimeCode, LocateBytesForEveryRate) {
@@ -221,6 +247,9 @@ TEST_F(TimeCode, LocateBytesForEveryRate) {
     };
     for (auto r : rates) {
         SCOPED_TRACE(r.index);
+        // The full frame that answers the LOCATE before, handled now: once this
+        // LOCATE has gone out it would follow at once and change both flags.
+        deliver();
         panel.pullDown = false;
         SendDlgItemMessageA(window, IDC_LOCATE_RATE, LB_SETCURSEL, r.index, 0);
         command(window, IDC_LOCATE_RATE, LBN_SELCHANGE);
