@@ -20,13 +20,15 @@
 //                               the wineserver's Linux process, the server
 //                               (NAME_server, for all its clients)
 //   mem NAME                    working set and its peak, KiB
-//   text NAME ID                the text of control ID
+//   text NAME ID                the text of control ID (blanks as "_", line
+//                               feeds as "\n")
 //   close NAME                  post WM_CLOSE and wait until the process is gone
 // Every step with a NAME prints NAME=<time> (and more for cpu, mem, text).
 // The output is one line of name=value pairs; on a failed step it ends with
 // error=<what> and the exit code is 1. Texts are read with GetWindowTextW,
 // which takes a control's text from the window system without a message to
-// the program, so polling does not disturb what is measured.
+// the program: polling costs the program's thread nothing, only the
+// wineserver a request per poll, alike for the panel and its baseline.
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
