@@ -286,10 +286,25 @@ bool sendOneRecord() {
 
 void sendNextRecord() {
     if (panel.updateState != 6 || !panel.firmwareImage) return; // a stale post after a failure or the close
+    // The progress bar paints itself at once on every new position, which
+    // cost more than the records themselves. While one command sends its
+    // records the bar takes its positions with redraw off, and is painted
+    // once afterwards (in the breath between bursts: posted commands come
+    // before painting). Redraw off hides the bar's style bit; the bar is
+    // visible throughout state 6, and a failure shows it again.
+    HWND bar = control(IDC_UPDATE_PROGRESS);
+    const bool barShown = (GetWindowLongA(bar, GWL_STYLE) & WS_VISIBLE) != 0;
+    if (barShown) SendMessageA(bar, WM_SETREDRAW, FALSE, 0);
     const DWORD start = GetTickCount();
-    for (int records = 0; records < kRecordsPerMessage && GetTickCount() - start < kRecordMessageMs;
+    bool more = true;
+    for (int records = 0; more && records < kRecordsPerMessage && GetTickCount() - start < kRecordMessageMs;
          ++records)
-        if (!sendOneRecord()) return;
+        more = sendOneRecord();
+    if (barShown) {
+        SendMessageA(bar, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(bar, nullptr, TRUE);
+    }
+    if (!more) return; // failed, or done
     if (GetTickCount() - panel.burstStart < kRecordBurstMs)
         PostMessageA(panel.window, WM_COMMAND, IDC_SEND_NEXT_RECORD, 0);
     else

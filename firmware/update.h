@@ -16,10 +16,13 @@ constexpr UINT kReconnectCheckMs = 500;
 constexpr UINT kReconnectTimeoutMs = 30000;
 // One command 401 sends up to kRecordsPerMessage records, for at most
 // kRecordMessageMs, so that input and MIDI notifications still come between.
+// The time bounds a command on a slow link; the count only matters when the
+// driver takes records as fast as they come, and is large because each trip
+// through the message loop costs as much as a few dozen records.
 // The commands follow each other for kRecordBurstMs, then the loop gives the
 // window a breath (timer 2, 1 ms): paint, input and the timers that are due,
 // the link poll among them, run before the next burst.
-constexpr int kRecordsPerMessage = 16;
+constexpr int kRecordsPerMessage = 256;
 constexpr DWORD kRecordMessageMs = 20;
 constexpr DWORD kRecordBurstMs = 100;
 

@@ -231,6 +231,24 @@ class Update : public ::testing::Test {
     }
     std::string status() { return controlText(window, IDC_UPDATE_TEXT); }
     int bar() { return static_cast<int>(SendDlgItemMessageA(window, IDC_UPDATE_PROGRESS, PBM_GETPOS, 0, 0)); }
+    // The positions set on the bar (PBM_SETPOS) while work() runs.
+    template <typename Work>
+    std::vector<int> barPositions(Work work) {
+        static std::vector<int>* seen = nullptr;
+        static WNDPROC original = nullptr;
+        std::vector<int> positions;
+        seen = &positions;
+        HWND progress = GetDlgItem(window, IDC_UPDATE_PROGRESS);
+        original = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(progress, GWLP_WNDPROC,
+                              reinterpret_cast<LONG_PTR>(+[](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+                                  if (m == PBM_SETPOS) seen->push_back(static_cast<int>(w));
+                                  return CallWindowProcA(original, h, m, w, l);
+                              })));
+        work();
+        SetWindowLongPtrA(progress, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+        return positions;
+    }
     bool buttonsEnabled() {
         for (int id : {IDC_CONNECT, IDC_RELEASE, IDC_AUTO_CONNECT, IDC_UPDATE_FIRMWARE})
             if (IsWindowEnabled(GetDlgItem(window, id))) return true;
@@ -309,14 +327,16 @@ class Update : public ::testing::Test {
 
 TEST_F(Update, CarriedImageBringsTheUnitTo301) {
     startAndErase();
-    EXPECT_EQ(bar(), 100);                      // the erase animation's end: full
-    ASSERT_LT(sendCommands(1) * 100 / 2866, 1); // below one percent
-    EXPECT_EQ(bar(), 100);
-    while (panel.progressValue == 0 && nextRecord(window)) {
-    }
-    EXPECT_EQ(panel.progressValue, 1);
-    EXPECT_EQ(bar(), 6); // one percent, shown as 6
-    driveUpdate(window);
+    EXPECT_EQ(bar(), 100); // the erase animation's end: full
+    // Every position the records give the bar, in order: the full animation
+    // position stays until the first whole percent, shown as 6, then one more
+    // per percent.
+    std::vector<int> positions = barPositions([&] { driveUpdate(window); });
+    std::vector<int> expected;
+    for (int shown = 6; shown <= 104; ++shown)
+        expected.push_back(shown);
+    EXPECT_EQ(positions, expected);
+    EXPECT_TRUE(isShown(window, IDC_UPDATE_PROGRESS)); // painted in between, never left hidden
     EXPECT_EQ(status(), "Firmware update done\n");
     EXPECT_EQ(panel.updateState, 7);
     EXPECT_EQ(panel.progressValue, 99); // the bar was set to 104: shown full
@@ -569,8 +589,7 @@ TEST(UpdateAfterFailure, RestartedPanelStartsFromTheHeaderAgain) {
     simSetIdentity(0, "1234", "0300", 0x0A);
     connectAndIdentify(window);
     driveToRecords(window);
-    for (int i = 0; i < 20; ++i)
-        nextRecord(window);
+    nextRecord(window);                               // a first part of the records
     SendMessageA(window, WM_COMMAND, IDC_RELEASE, 0); // the update fails; the unit stays erased
     EXPECT_EQ(controlText(window, IDC_UPDATE_TEXT), kFailed);
     closePanel(window);

@@ -18,9 +18,12 @@
 #                          instead of one after the other, about 1 h 45 min)
 #
 # The panel measured is the demo program (build/demo/zembrax-panel.exe, the one
-# that carries the firmware image), copied with the simulated unit's winmm.dll
-# and the bench programs into build/bench/. The panel gets no switches of any
+# that carries the firmware image), copied with the bench programs into
+# build/bench/. The panel gets no switches of any
 # kind; the simulated unit gets its settings from ZEMBRAX_SIM (sim/README.md).
+# Every program there, the bare ones too, finds the simulated unit as the
+# system WinMM of the session's prefix: a winmm.dll beside them (a stale one
+# from an older build, say) would give the baselines another unit.
 # Not a test: nothing depends on these timings, and they vary with the
 # machine's load. Results: build/bench/results.txt, every run in build/bench/runs.log.
 set -eu
@@ -59,7 +62,7 @@ if [ -z "$in_session" ]; then
     fi
     rm -rf build/bench
     mkdir -p build/bench
-    cp build/demo/* build/bench/
+    cp build/demo/zembrax-panel.exe build/bench/
     cp build/tools/bench/bench_*.exe build/bench/
     # A private display and a Wine prefix of the benchmark's own, so that a test
     # run at the same time shares neither.
