@@ -11,33 +11,9 @@
 #include <vector>
 
 #include "app/resources/resource.h"
+#include "harness.h"
 
 namespace {
-
-std::string besideTestProgram(const char* relative) {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, length);
-    return folder.substr(0, folder.find_last_of("\\/") + 1) + relative;
-}
-
-struct Search {
-    DWORD processId;
-    HWND found;
-};
-
-BOOL CALLBACK findPanel(HWND window, LPARAM lParam) {
-    auto* search = reinterpret_cast<Search*>(lParam);
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    char title[64] = {};
-    GetWindowTextA(window, title, sizeof title);
-    if (processId == search->processId && std::string(title) == "Kermaveld zembrax HD  3.0") {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
 
 class Program : public ::testing::Test {
   protected:
@@ -52,12 +28,8 @@ class Program : public ::testing::Test {
         if (simulatedUnit) SetEnvironmentVariableA("ZEMBRAX_SIM", nullptr);
         if (!started) return nullptr;
         WaitForInputIdle(process.hProcess, 20000);
-        Search search{process.dwProcessId, nullptr};
-        for (int i = 0; i < 400 && !search.found; ++i) {
-            EnumWindows(findPanel, reinterpret_cast<LPARAM>(&search));
-            if (!search.found) Sleep(50);
-        }
-        return search.found;
+        return waitForWindowOf(process.dwProcessId,
+                               [](HWND window) { return windowText(window) == "Kermaveld zembrax HD  3.0"; });
     }
     void TearDown() override {
         if (process.hProcess) {

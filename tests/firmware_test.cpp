@@ -70,9 +70,7 @@ TEST(FirmwareImage, CarriedImageShape) {
 }
 
 TEST(FirmwareImage, KindMarkers) {
-    char path[MAX_PATH];
-    std::string folder(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
-    std::string product = folder.substr(0, folder.find_last_of("\\/") + 1) + "blackbox\\zembrax-panel.exe";
+    std::string product = besideTestProgram("blackbox\\zembrax-panel.exe");
     HMODULE productModule = LoadLibraryExA(product.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(productModule, nullptr);
     struct {

@@ -165,6 +165,34 @@ std::vector<std::string> logLines(HWND window) {
     return listEntries(GetDlgItem(window, IDC_LOG));
 }
 
+std::string besideTestProgram(const char* relative) {
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, length);
+    return folder.substr(0, folder.find_last_of("\\/") + 1) + relative;
+}
+
+HWND waitForWindowOf(DWORD processId, bool (*matches)(HWND window)) {
+    struct Search {
+        DWORD processId;
+        bool (*matches)(HWND);
+        HWND found;
+    } search{processId, matches, nullptr};
+    auto find = [](HWND window, LPARAM lParam) -> BOOL {
+        auto* search = reinterpret_cast<Search*>(lParam);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner != search->processId || !search->matches(window)) return TRUE;
+        search->found = window;
+        return FALSE;
+    };
+    for (int i = 0; i < 400 && !search.found; ++i) {
+        EnumWindows(find, reinterpret_cast<LPARAM>(&search));
+        if (!search.found) Sleep(50);
+    }
+    return search.found;
+}
+
 std::string windowText(HWND window) {
     char text[512] = {};
     GetWindowTextA(window, text, sizeof text);

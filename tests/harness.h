@@ -51,6 +51,13 @@ void command(HWND window, int id, int code = 0);
 // profile. It is deleted when the run ends.
 std::string localAppData();
 
+// A file in the test program's own folder.
+std::string besideTestProgram(const char* relative);
+
+// The first top-level window of another process that `matches`, looked for
+// every 50 ms for up to 20 s; null when none appeared.
+HWND waitForWindowOf(DWORD processId, bool (*matches)(HWND window));
+
 // Fixes the local time that the panel reads until the next setClock or openPanel.
 void setClock(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second, WORD ms = 0);
 

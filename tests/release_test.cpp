@@ -8,16 +8,10 @@
 #include <vector>
 
 #include "app/resources/resource.h"
+#include "harness.h"
 #include "version.h"
 
 namespace {
-
-std::string besideTestProgram(const char* relative) {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, length);
-    return folder.substr(0, folder.find_last_of("\\/") + 1) + relative;
-}
 
 const std::string kShipped = besideTestProgram("blackbox\\zembrax-panel.exe");
 
@@ -100,20 +94,6 @@ TEST(Release, ShippedProgramDoesNotImportWinmmAtStartAndUsesAslrAndDep) {
         EXPECT_EQ(linkage.dllCharacteristics & flag, flag) << std::hex << flag;
 }
 
-struct Search {
-    DWORD processId;
-    HWND found;
-};
-
-BOOL CALLBACK findPanel(HWND window, LPARAM lParam) {
-    auto* search = reinterpret_cast<Search*>(lParam);
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    if (processId != search->processId || GetDlgItem(window, IDC_STATUS) == nullptr) return TRUE;
-    search->found = window;
-    return FALSE;
-}
-
 std::string statusText(HWND window) {
     wchar_t buffer[128] = {};
     GetDlgItemTextW(window, IDC_STATUS, buffer, 128);
@@ -136,23 +116,20 @@ TEST(Release, WinmmBesideTheShippedProgramIsNotLoaded) {
     PROCESS_INFORMATION process{};
     ASSERT_TRUE(CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                &startup, &process));
-    Search search{process.dwProcessId, nullptr};
-    for (int i = 0; i < 400 && !search.found; ++i) {
-        EnumWindows(findPanel, reinterpret_cast<LPARAM>(&search));
-        if (!search.found) Sleep(50);
-    }
-    EXPECT_NE(search.found, nullptr) << "no panel window appeared";
+    HWND panelWindow = waitForWindowOf(process.dwProcessId,
+                                       [](HWND window) { return GetDlgItem(window, IDC_STATUS) != nullptr; });
+    EXPECT_NE(panelWindow, nullptr) << "no panel window appeared";
     std::string status;
-    for (int i = 0; search.found && i < 150 && status.find("Firmware") == std::string::npos; ++i) {
+    for (int i = 0; panelWindow && i < 150 && status.find("Firmware") == std::string::npos; ++i) {
         Sleep(100);
-        status = statusText(search.found);
+        status = statusText(panelWindow);
     }
     // Auto connect found the simulated unit: the system's WinMM answered.
     EXPECT_EQ(status, "zembrax HD connected\nSerial: H 1234 Firmware: 0301");
     EXPECT_EQ(WaitForSingleObject(plantedLoaded, 0), static_cast<DWORD>(WAIT_TIMEOUT))
         << "the winmm.dll beside the program was loaded";
 
-    if (search.found) PostMessageA(search.found, WM_CLOSE, 0, 0);
+    if (panelWindow) PostMessageA(panelWindow, WM_CLOSE, 0, 0);
     if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 99);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
