@@ -10,11 +10,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "clock.h"
-#include "log.h"
-#include "log_file.h"
-#include "panel.h"
-#include "resources/resource.h"
+#include "../core/clock.h"
+#include "../core/log.h"
+#include "../core/log_file.h"
+#include "../core/panel.h"
+#include "../core/resource.h"
 
 SaveDialogFunction saveDialog = GetSaveFileNameA;
 ShellOpenFunction shellOpen = ShellExecuteA;

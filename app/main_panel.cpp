@@ -15,27 +15,14 @@
 #include "../pages/profiles.h"
 #include "../pages/settings.h"
 #include "../pages/transport.h"
-#include "log.h"
-#include "log_file.h"
+#include "../core/log.h"
+#include "../core/log_file.h"
 #include "log_menu.h"
 #include "pages.h"
-#include "panel.h"
-#include "resources/resource.h"
+#include "../core/panel.h"
+#include "../core/resource.h"
 #include "router.h"
-#include "timer.h"
-
-PanelState panel = initialPanelState();
-
-PanelState initialPanelState() {
-    PanelState state{};
-    state.dailyJamHour = 3;
-    state.dailyJamMinute = 0;
-    state.locateRateIndex = 1;
-    state.currentProfile = 100;
-    for (int slot = 0; slot < 4; ++slot)
-        std::snprintf(state.profileNames[slot], 13, "default nam%d", slot + 1);
-    return state;
-}
+#include "../core/timer.h"
 
 void resetPanelState() {
     panel = initialPanelState();

@@ -16,6 +16,11 @@ void copyArgumentText(const char* argumentText);
 // Applies the switch letters of argumentText (WM_INITDIALOG step 11).
 void applySwitches();
 
+// Puts PanelState and messageTable back to the state of a fresh start, so that
+// every test starts like a newly started program. Call only while no MainPanel
+// window exists.
+void resetPanelState();
+
 // Program entry: keeps the instance, initialises the common controls, keeps
 // the argument text and runs MainPanel as a modal dialog. Returns its result.
 int runPanel(HINSTANCE instance, const char* commandLine);

@@ -7,8 +7,8 @@
 #include <span>
 
 #include "../link/message_table.h"
-#include "panel.h"
-#include "resources/resource.h"
+#include "../core/panel.h"
+#include "../core/resource.h"
 
 namespace {
 

@@ -18,11 +18,11 @@
 #include "../pages/profiles.h"
 #include "../pages/settings.h"
 #include "../pages/transport.h"
-#include "log.h"
+#include "../core/log.h"
 #include "pages.h"
-#include "panel.h"
-#include "resources/resource.h"
-#include "timer.h"
+#include "../core/panel.h"
+#include "../core/resource.h"
+#include "../core/timer.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "../app/panel.h"
+#include "../core/panel.h"
 
 bool openFirmwareImage() {
     if (!panel.firmwareResource) {

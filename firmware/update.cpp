@@ -32,11 +32,11 @@
 #include <cstring>
 #include <span>
 
-#include "../app/log.h"
+#include "../core/log.h"
 #include "../app/pages.h"
-#include "../app/panel.h"
-#include "../app/resources/resource.h"
-#include "../app/timer.h"
+#include "../core/panel.h"
+#include "../core/resource.h"
+#include "../core/timer.h"
 #include "../link/message_table.h"
 #include "../link/midi_port.h"
 #include "image.h"

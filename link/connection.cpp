@@ -14,11 +14,11 @@
 #include <climits>
 #include <cstdio>
 
-#include "../app/log.h"
+#include "../core/log.h"
 #include "../app/pages.h"
-#include "../app/panel.h"
-#include "../app/resources/resource.h"
-#include "../app/timer.h"
+#include "../core/panel.h"
+#include "../core/resource.h"
+#include "../core/timer.h"
 #include "message_table.h"
 #include "midi_port.h"
 

@@ -1,7 +1,7 @@
 // Device event reports: lock changes and front-panel events of the unit.
 #include "event_reports.h"
 
-#include "../app/log.h"
+#include "../core/log.h"
 #include "message_table.h"
 
 namespace {

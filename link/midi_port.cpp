@@ -41,9 +41,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "../app/log.h"
-#include "../app/panel.h"
-#include "../app/resources/resource.h"
+#include "../core/log.h"
+#include "../core/panel.h"
+#include "../core/resource.h"
 #include "../app/router.h"
 #include "connection.h"
 

@@ -8,9 +8,9 @@
 
 #include <cstdio>
 
-#include "../app/log.h"
-#include "../app/panel.h"
-#include "../app/resources/resource.h"
+#include "../core/log.h"
+#include "../core/panel.h"
+#include "../core/resource.h"
 #include "../link/connection.h"
 #include "../link/message_table.h"
 

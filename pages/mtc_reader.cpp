@@ -10,10 +10,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "../app/clock.h"
-#include "../app/panel.h"
-#include "../app/resources/resource.h"
-#include "../app/timer.h"
+#include "../core/clock.h"
+#include "../core/panel.h"
+#include "../core/resource.h"
+#include "../core/timer.h"
 #include "../link/message_table.h"
 
 namespace {

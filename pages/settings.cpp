@@ -4,8 +4,8 @@
 #include <array>
 #include <span>
 
-#include "../app/panel.h"
-#include "../app/resources/resource.h"
+#include "../core/panel.h"
+#include "../core/resource.h"
 #include "../link/connection.h"
 #include "../link/message_table.h"
 #include "profiles.h"

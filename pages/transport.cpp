@@ -9,11 +9,11 @@
 #include <array>
 #include <cstdio>
 
-#include "../app/clock.h"
-#include "../app/log.h"
-#include "../app/panel.h"
-#include "../app/resources/resource.h"
-#include "../app/timer.h"
+#include "../core/clock.h"
+#include "../core/log.h"
+#include "../core/panel.h"
+#include "../core/resource.h"
+#include "../core/timer.h"
 #include "../link/connection.h"
 #include "../link/message_table.h"
 #include "mtc_reader.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/resources/resource.h"
+#include "core/resource.h"
 #include "harness.h"
 
 namespace {

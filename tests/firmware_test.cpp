@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/panel.h"
-#include "app/resources/resource.h"
+#include "app/main_panel.h"
+#include "core/panel.h"
+#include "core/resource.h"
 #include "firmware/image.h"
 #include "firmware/update.h"
 #include "harness.h"

@@ -27,8 +27,8 @@
 #include <string>
 #include <vector>
 
-#include "app/panel.h"
-#include "app/resources/resource.h"
+#include "core/panel.h"
+#include "core/resource.h"
 #include "harness.h"
 #include "sim/sim_control.h"
 

@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/clock.h"
+#include "core/clock.h"
 #include "app/main_panel.h"
-#include "app/panel.h"
-#include "app/resources/resource.h"
+#include "core/panel.h"
+#include "core/resource.h"
 #include "firmware/update.h"
 #include "sim/sim_control.h"
 

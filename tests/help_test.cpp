@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "app/resources/resource.h"
+#include "core/resource.h"
 #include "harness.h"
 #include "version.h"
 

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
+#include "core/log.h"
 #include "app/pages.h"
-#include "app/panel.h"
-#include "app/resources/resource.h"
+#include "core/panel.h"
+#include "core/resource.h"
 #include "harness.h"
 #include "link/connection.h"
 #include "link/midi_port.h"

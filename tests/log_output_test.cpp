@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
+#include "core/log.h"
 #include "app/log_menu.h"
-#include "app/resources/resource.h"
+#include "core/resource.h"
 #include "harness.h"
 #include "link/midi_port.h"
 

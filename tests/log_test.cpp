@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
-#include "app/log_file.h"
-#include "app/panel.h"
-#include "app/resources/resource.h"
+#include "core/log.h"
+#include "core/log_file.h"
+#include "core/panel.h"
+#include "core/resource.h"
 #include "harness.h"
 #include "link/midi_port.h"
 

@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/panel.h"
+#include "app/main_panel.h"
+#include "core/panel.h"
 #include "link/message_table.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/panel.h"
+#include "core/panel.h"
 #include "harness.h"
 #include "sim/sim_control.h"
 

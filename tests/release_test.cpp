@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/resources/resource.h"
+#include "core/resource.h"
 #include "harness.h"
 #include "version.h"
 

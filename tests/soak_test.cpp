@@ -17,9 +17,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/clock.h"
-#include "app/panel.h"
-#include "app/resources/resource.h"
+#include "core/clock.h"
+#include "core/panel.h"
+#include "core/resource.h"
 #include "harness.h"
 #include "sim/sim_control.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "app/main_panel.h"
-#include "app/panel.h"
-#include "app/resources/resource.h"
+#include "core/panel.h"
+#include "core/resource.h"
 #include "harness.h"
 
 namespace {

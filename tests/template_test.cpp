@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/pages.h"
-#include "app/panel.h"
-#include "app/resources/resource.h"
+#include "core/panel.h"
+#include "core/resource.h"
 #include "harness.h"
 
 namespace {

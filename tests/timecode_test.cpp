@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "app/clock.h"
-#include "app/panel.h"
-#include "app/resources/resource.h"
-#include "app/timer.h"
+#include "core/clock.h"
+#include "core/panel.h"
+#include "core/resource.h"
+#include "core/timer.h"
 #include "harness.h"
 #include "sim/sim_control.h"
 

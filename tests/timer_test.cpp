@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/panel.h"
-#include "app/resources/resource.h"
-#include "app/timer.h"
+#include "core/panel.h"
+#include "core/resource.h"
+#include "core/timer.h"
 #include "harness.h"
 #include "sim/sim_control.h"
 

@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/resources/resource.h"
+#include "core/resource.h"
 
 namespace {
 

@@ -69,7 +69,7 @@ struct PanelState {
     uint8_t dailyJamHour;
     uint8_t dailyJamMinute;
     HFONT displayFont;
-    // The period each window timer was last started with (app/timer.h).
+    // The period each window timer was last started with (core/timer.h).
     std::array<UINT, kTimerCount + 1> timerPeriods;
 
     // Event log.
@@ -151,11 +151,6 @@ extern PanelState panel;
 
 // The state of a fresh start.
 PanelState initialPanelState();
-
-// Puts PanelState and messageTable back to the state of a fresh start, so that
-// every test starts like a newly started program. Call only while no MainPanel
-// window exists.
-void resetPanelState();
 
 // Handle of a control of MainPanel.
 inline HWND control(int id) {

@@ -6,7 +6,7 @@
 
 #include "clock.h"
 #include "panel.h"
-#include "resources/resource.h"
+#include "resource.h"
 
 void appendLog(const char* text) {
     HWND log = control(IDC_LOG);

@@ -20,7 +20,7 @@
 
 #include "clock.h"
 #include "log.h"
-#include "resources/resource.h"
+#include "resource.h"
 
 namespace {
 
