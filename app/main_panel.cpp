@@ -143,8 +143,8 @@ void onInitDialog() {
     HICON icon = LoadIconA(panel.instance, MAKEINTRESOURCEA(IDI_PANEL));
     SendMessageA(panel.window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
 
-    panel.pageMode = 2;
-    showPage(0);
+    panel.pageMode = PageMode::Settings;
+    showPage(PageMode::NotConnected);
     fillSettingsLists();
     SendMessageA(control(IDC_PROFILE_NAME), EM_LIMITTEXT, 12, 0);
     SendMessageA(control(IDC_VARISPEED_FREQ), EM_LIMITTEXT, 8, 0);
@@ -195,9 +195,7 @@ void onClose() {
                     "firmware until the update is run again.\n\nClose anyway?",
                     "   Firmware update", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
         return;
-    for (UINT_PTR timer : {kTimerPoll, kTimerMtcWatchdog, kTimerClock, kTimerAutoConnect, kTimerUpdate,
-                           kTimerProgress, kTimerIdentity})
-        KillTimer(panel.window, timer);
+    killAllTimers();
     closePorts();
     releaseFirmwareImage();
     EndDialog(panel.window, 0);
@@ -207,12 +205,12 @@ void onCommand(WPARAM wParam, LPARAM) {
     int id = LOWORD(wParam);
     int code = HIWORD(wParam);
     switch (id) {
-    case IDC_CONNECT: connectUnit(); break;
+    case IDC_CONNECT: onConnectCommand(); break;
     case IDC_RELEASE: onReleaseCommand(); break;
     case IDC_AUTO_CONNECT: onAutoConnectClicked(); break;
     case IDC_UPDATE_HELP: onUpdateHelp(); break;
-    case IDC_UPDATE_FIRMWARE: onUpdateFirmware(); break;
-    case IDC_SEND_NEXT_RECORD: sendNextRecord(); break;
+    case IDC_UPDATE_FIRMWARE: onUpdateFirmwareCommand(); break;
+    case IDC_SEND_NEXT_RECORD: onSendNextRecordCommand(); break;
     case IDC_PAGE_SETTINGS:
     case IDC_PAGE_TIME_CODE:
     case IDC_PAGE_CALIBRATION: onPageButton(id); break;
@@ -264,7 +262,7 @@ void onCommand(WPARAM wParam, LPARAM) {
 void onTimer(WPARAM timer) {
     switch (timer) {
     case kTimerPoll: onPollTimer(); break;
-    case kTimerUpdate: updateTick(); break;
+    case kTimerUpdate: onUpdateTimer(); break;
     case kTimerProgress: progressTick(); break;
     case kTimerMtcWatchdog: mtcWatchdogTick(); break;
     case kTimerClock: clockTick(); break;
@@ -275,20 +273,32 @@ void onTimer(WPARAM timer) {
     }
 }
 
-} // namespace
+// MM_MIM_LONGDATA: the port layer says what arrived, the router hands it on,
+// then the buffer goes back to the driver.
+void onSysExArrived(HMIDIIN handle, MIDIHDR* header) {
+    ReceivedSysEx received = receiveSysEx(handle, header);
+    if (!received.accepted) return;
+    if (received.count > 0) dispatchSysEx(received.bytes, received.count);
+    requeueInput(handle, header);
+}
 
-INT_PTR CALLBACK MainPanel(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    panel.window = window;
+// MM_MIM_DATA: only MTC quarter frames mean anything.
+void onShortMessageArrived(HMIDIIN handle, DWORD_PTR message) {
+    ShortMessage received = receiveShortMessage(handle, message);
+    if (received.quarterFrame) dispatchQuarterFrame(received.data);
+}
+
+INT_PTR handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG: onInitDialog(); return TRUE;
     case WM_CLOSE: onClose(); return TRUE;
     case WM_COMMAND: onCommand(wParam, lParam); return TRUE;
     case WM_TIMER: onTimer(wParam); return TRUE;
     case MM_MIM_DATA:
-        receiveShortMessage(reinterpret_cast<HMIDIIN>(wParam), static_cast<DWORD_PTR>(lParam));
+        onShortMessageArrived(reinterpret_cast<HMIDIIN>(wParam), static_cast<DWORD_PTR>(lParam));
         return TRUE;
     case MM_MIM_LONGDATA:
-        receiveSysEx(reinterpret_cast<HMIDIIN>(wParam), reinterpret_cast<MIDIHDR*>(lParam));
+        onSysExArrived(reinterpret_cast<HMIDIIN>(wParam), reinterpret_cast<MIDIHDR*>(lParam));
         return TRUE;
     case MM_MIM_LONGERROR:
         receiveLongError(reinterpret_cast<HMIDIIN>(wParam), reinterpret_cast<MIDIHDR*>(lParam));
@@ -306,6 +316,15 @@ INT_PTR CALLBACK MainPanel(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         return FALSE;
     default: return FALSE;
     }
+}
+
+} // namespace
+
+INT_PTR CALLBACK MainPanel(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    panel.window = window;
+    INT_PTR handled = handleMessage(message, wParam, lParam);
+    followLostLink(); // a send that found the unit gone while this message was handled
+    return handled;
 }
 
 int runPanel(HINSTANCE instance, const char* commandLine) {

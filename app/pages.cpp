@@ -67,7 +67,7 @@ void showGroup(std::span<const int> ids, int command) {
 
 } // namespace
 
-void showPage(int mode) {
+void showPage(PageMode mode) {
     showGroup(kPageButtons, SW_HIDE);
     showGroup(kMarkers, SW_HIDE);
     showGroup(kUpdateGroup, SW_HIDE);
@@ -75,40 +75,41 @@ void showPage(int mode) {
     showGroup(kTimeCodeGroup, SW_HIDE);
     showGroup(kCalibrationGroup, SW_HIDE);
     switch (mode) {
-    case 1: showGroup(kUpdateGroup, SW_SHOWNORMAL); break;
-    case 2:
+    case PageMode::UpdateNeeded: showGroup(kUpdateGroup, SW_SHOWNORMAL); break;
+    case PageMode::Settings:
         showGroup(kPageButtons, SW_SHOWNORMAL);
         ShowWindow(control(IDC_MARK_SETTINGS), SW_SHOWNORMAL);
         showGroup(kSettingsGroup, SW_SHOWNORMAL);
         break;
-    case 3:
+    case PageMode::TimeCode:
         showGroup(kPageButtons, SW_SHOWNORMAL);
         ShowWindow(control(IDC_MARK_TIME_CODE), SW_SHOWNORMAL);
         showGroup(kTimeCodeGroup, SW_SHOWNORMAL);
         break;
-    case 4:
+    case PageMode::Calibration:
         showGroup(kPageButtons, SW_SHOWNORMAL);
         ShowWindow(control(IDC_MARK_CALIBRATION), SW_SHOWNORMAL);
         showGroup(kCalibrationGroup, SW_SHOWNORMAL);
         break;
-    default: break; // 0 and values above 4: nothing page-specific
+    case PageMode::NotConnected: break;
+    default: break; // nothing page-specific
     }
 }
 
 void onPageButton(int id) {
     switch (id) {
     case IDC_PAGE_SETTINGS:
-        panel.pageMode = 2;
-        showPage(2);
-        sendMessage(Msg::RequestSettings);
+        panel.pageMode = PageMode::Settings;
+        showPage(PageMode::Settings);
+        sendMessage(Msg::RequestSettings); // a failure is in the log; the page shows what it has
         break;
     case IDC_PAGE_TIME_CODE:
-        panel.pageMode = 3;
-        showPage(3);
+        panel.pageMode = PageMode::TimeCode;
+        showPage(PageMode::TimeCode);
         break;
     case IDC_PAGE_CALIBRATION:
-        panel.pageMode = 4;
-        showPage(4);
+        panel.pageMode = PageMode::Calibration;
+        showPage(PageMode::Calibration);
         break;
     default: break;
     }

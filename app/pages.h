@@ -1,11 +1,11 @@
 // Pages and layout modes: which group of MainPanel's controls is visible.
 #pragma once
 
-#include <cstdint>
+#include "../core/panel.h"
 
-// 0 not connected, 1 update needed, 2 settings, 3 time code, 4 calibration;
-// any other value hides like 0.
-void showPage(int mode);
+// Hides every page-specific group, then shows the one of the layout; a value
+// outside the named ones hides like NotConnected.
+void showPage(PageMode mode);
 
 // Page buttons 211, 212, 213.
 void onPageButton(int id);

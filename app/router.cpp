@@ -1,7 +1,16 @@
-// Router of received messages. dispatchSysEx tests in a fixed order and the
-// first test that decides ends the dispatch: the final 0xF7, the dump line,
-// the 0xF0, then device reports by their report byte and universal real-time
-// messages (MMC response, MTC full frame) by their sub-IDs.
+// Router of received messages and of what the floors below report.
+//
+// How a message travels. The driver posts MM_MIM_LONGDATA to the window; the
+// dialog procedure (app/main_panel.cpp) asks the port layer for the buffer's
+// bytes (link/midi_port.h: receiveSysEx), hands them to dispatchSysEx here,
+// then gives the buffer back to the driver (requeueInput). dispatchSysEx tests
+// in a fixed order and the first test that decides ends the dispatch: the
+// final 0xF7, the dump line, the 0xF0, then device reports by their report
+// byte and universal real-time messages (MMC response, MTC full frame) by
+// their sub-IDs, each handed down to the page, the connection or the update
+// that owns it. Quarter frames (MM_MIM_DATA) take the same road to the MTC
+// reader. Nothing below calls back up: the connection and the update return
+// what happened, and this file shows the layout that follows.
 //
 // The identity reply is decoded by the link layer; what follows from it is
 // decided here: an operable unit gets its page, the MTC watchdog and the
@@ -27,8 +36,21 @@
 namespace {
 
 void showUpdateLayout() {
-    panel.pageMode = 1;
-    showPage(1);
+    panel.pageMode = PageMode::UpdateNeeded;
+    showPage(PageMode::UpdateNeeded);
+}
+
+// A failed update shows its failure text and progress bar whatever page was
+// up; a link it found lost on the way does not take them off the screen.
+void followUpdate(UpdateOutcome outcome) {
+    switch (outcome) {
+    case UpdateOutcome::Failed:
+        takeLinkLost();
+        showPage(PageMode::UpdateNeeded);
+        return;
+    case UpdateOutcome::GoesOn:
+    case UpdateOutcome::NotStarted: return; // 115 says why it did not start
+    }
 }
 
 void handleIdentity(const uint8_t* bytes, std::size_t count) {
@@ -37,20 +59,20 @@ void handleIdentity(const uint8_t* bytes, std::size_t count) {
     refreshUserOffsetText(); // its factor depends on the serial number just read
     switch (kind) {
     case UnitKind::Erased:
-        if (onErasedUnitIdentified()) return; // a firmware update goes on with it
+        if (onErasedUnitIdentified() == ErasedUnit::TakenOver) return; // a firmware update goes on with it
         showUpdateLayout();
         return;
     case UnitKind::Operable:
         if (panel.startOnTimeCodePage)
-            panel.pageMode = 3;
-        else if (panel.pageMode == 1)
-            panel.pageMode = 2;
+            panel.pageMode = PageMode::TimeCode;
+        else if (panel.pageMode == PageMode::UpdateNeeded)
+            panel.pageMode = PageMode::Settings;
         showPage(panel.pageMode);
         startTimer(kTimerMtcWatchdog, 50);
         panel.mtcWatchdog = 0;
         SetDlgItemTextA(panel.window, IDC_MTC_MODE, "");
-        panel.jamState = 0;
-        sendMessage(Msg::MmcRead);
+        panel.jamState = JamState::Idle;
+        sendMessage(Msg::MmcRead); // a failure is in the log; the MTC mode then stays blank
         startQuerySequence();
         return;
     case UnitKind::NeedsUpdate: showUpdateLayout(); return;
@@ -84,7 +106,7 @@ void dispatchDeviceReport(const uint8_t* bytes, std::size_t count) {
 
 void dispatchSysEx(const uint8_t* bytes, std::size_t count) {
     if (count < 1 || bytes[count - 1] != 0xF7) return;
-    if (panel.sysExDump && panel.updateState == 0) dumpLine("<- ", bytes, count);
+    if (panel.sysExDump && !updateRunning()) dumpLine("<- ", bytes, count);
     if (bytes[0] != 0xF0 || count < 2) return;
 
     if (bytes[1] == 0x2C) {
@@ -103,11 +125,50 @@ void dispatchQuarterFrame(uint8_t data) {
     decodeQuarterFrame(data);
 }
 
+void onConnectCommand() {
+    switch (connectUnit()) {
+    case ConnectResult::Waiting:
+    case ConnectResult::Lost:
+    case ConnectResult::NoInputs:
+    case ConnectResult::NoMatchingInput:
+    case ConnectResult::NoOutputs:
+    case ConnectResult::NoMatchingOutput:
+    case ConnectResult::InputBusy:
+    case ConnectResult::OutputBusy:
+        // No unit is identified yet whatever the result (the status text says
+        // which): the page comes with the identity reply. While the update
+        // waits for the erased unit its layout stays, and it looks at the
+        // ports itself.
+        if (!updateAwaitsReconnect()) showPage(PageMode::NotConnected);
+        break;
+    }
+}
+
 void onReleaseCommand() {
     releaseUnit();
-    onUpdateConnectionLost();
+    showPage(PageMode::NotConnected);
+    followUpdate(onUpdateConnectionLost());
 }
 
 void onPollTimer() {
-    if (pollConnection()) onUpdateConnectionLost();
+    if (pollConnection() == LinkCheck::Alive) return;
+    takeLinkLost();
+    showPage(PageMode::NotConnected);
+    followUpdate(onUpdateConnectionLost());
+}
+
+void onUpdateFirmwareCommand() {
+    followUpdate(onUpdateFirmware());
+}
+
+void onSendNextRecordCommand() {
+    followUpdate(sendNextRecord());
+}
+
+void onUpdateTimer() {
+    followUpdate(updateTick());
+}
+
+void followLostLink() {
+    if (takeLinkLost()) showPage(PageMode::NotConnected);
 }

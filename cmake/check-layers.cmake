@@ -1,7 +1,14 @@
-# Checks the layers of the panel's sources: nothing in link/ (ports, message
-# table, connection) includes a header of pages/ or firmware/, and pages/ and
-# firmware/ include nothing of each other. What the unit sends reaches the
-# pages and the update through the router in app/.
+# Checks the floors of the panel's sources: a file includes only its own
+# folder and the folders below it, never one above.
+#
+#   core/      PanelState, log and log file, clock, timer seam, control IDs
+#   link/      MIDI ports, message table, connection
+#   pages/     the pages          } the same floor, but neither includes
+#   firmware/  the firmware update } the other
+#   app/       entry, dialog procedure, router, page switch, menus
+#
+# What the unit sends reaches the pages and the update through the router in
+# app/; results come back up as return values.
 #
 #   cmake -DROOT=<source folder> -P cmake/check-layers.cmake
 #
@@ -10,22 +17,28 @@ if(NOT ROOT)
   message(FATAL_ERROR "ROOT not set")
 endif()
 
+# For each folder, the folders it must not include.
+set(forbidden_core "link;pages;firmware;app")
+set(forbidden_link "pages;firmware;app")
+set(forbidden_pages "firmware;app")
+set(forbidden_firmware "pages;app")
+set(forbidden_app "")
+
 set(violations "")
 set(checked 0)
-foreach(rule "link:pages" "link:firmware" "pages:firmware" "firmware:pages")
-  string(REPLACE ":" ";" pair "${rule}")
-  list(GET pair 0 folder)
-  list(GET pair 1 forbidden)
+foreach(folder core link pages firmware app)
   file(GLOB_RECURSE files "${ROOT}/${folder}/*.h" "${ROOT}/${folder}/*.hpp" "${ROOT}/${folder}/*.cpp"
-       "${ROOT}/${folder}/*.inc")
+       "${ROOT}/${folder}/*.inc" "${ROOT}/${folder}/*.rc")
   foreach(file IN LISTS files)
     math(EXPR checked "${checked} + 1")
     file(STRINGS "${file}" includes REGEX "^[ \t]*#[ \t]*include")
     foreach(line IN LISTS includes)
-      if(line MATCHES "[\"<]([^\">]*/)?${forbidden}/")
-        file(RELATIVE_PATH name "${ROOT}" "${file}")
-        list(APPEND violations "${name}: ${line}")
-      endif()
+      foreach(above IN LISTS forbidden_${folder})
+        if(line MATCHES "[\"<]([^\">]*/)?${above}/")
+          file(RELATIVE_PATH name "${ROOT}" "${file}")
+          list(APPEND violations "${name}: ${line}")
+        endif()
+      endforeach()
     endforeach()
   endforeach()
 endforeach()

@@ -10,7 +10,7 @@ PanelState initialPanelState() {
     state.dailyJamHour = 3;
     state.dailyJamMinute = 0;
     state.locateRateIndex = 1;
-    state.currentProfile = 100;
+    state.currentProfile = CurrentProfile::Unknown;
     for (int slot = 0; slot < 4; ++slot)
         std::snprintf(state.profileNames[slot], 13, "default nam%d", slot + 1);
     return state;

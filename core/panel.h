@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "timer.h"
+
 constexpr int kTextBufferSize = 256;
 constexpr int kArgumentTextSize = 128;
 constexpr int kArgumentTextLimit = 80;
@@ -21,18 +23,6 @@ constexpr int kRecordMessageSize = 1024;
 constexpr int kInputPairCount = 4;
 constexpr int kOutputSlotCount = 4;
 constexpr int kOutputBufferSize = kRecordMessageSize; // the longest message sent
-
-// Window timers of MainPanel.
-enum TimerId : UINT_PTR {
-    kTimerPoll = 1,          // link poll while connected, 500 ms
-    kTimerUpdate = 2,        // firmware update steps
-    kTimerProgress = 3,      // progress bar during the erase waits, 40 ms
-    kTimerMtcWatchdog = 4,   // MTC watchdog, 50 ms
-    kTimerClock = 5,         // PC clock display and jams
-    kTimerAutoConnect = 6,   // auto connect, 2000 ms
-    kTimerQuerySequence = 7, // request sequence after identification, 20 ms
-    kTimerIdentity = 8,      // identity request again while waiting for the reply, 2000 ms
-};
 
 // The two receive buffers of an open input with their headers. `owner` is the
 // input handle they were prepared for, until that handle is closed: while a
@@ -52,7 +42,43 @@ struct OutputSlot {
     MIDIHDR header;
     HMIDIOUT owner;
 };
-constexpr std::size_t kTimerCount = 7;
+
+// The layouts of the window's controls (app/pages.h): not connected (nothing
+// page-specific), the firmware update, and the three pages of a connected unit.
+enum class PageMode : uint8_t {
+    NotConnected = 0,
+    UpdateNeeded = 1,
+    Settings = 2,
+    TimeCode = 3,
+    Calibration = 4
+};
+
+// The steps of a firmware update (firmware/update.cpp). Other areas ask the
+// update's questions (firmware/update.h) rather than reading the phase.
+enum class UpdatePhase : uint8_t {
+    Idle = 0,          // no update
+    AwaitingReply = 1, // command 0x0B sent, waiting for report 0x0C
+    Accepted = 2,      // report 0x0C came: the ports close, the firmware ID is erased
+    Reconnecting = 3,  // erase wait, then Connect to the erased unit
+    HeaderDue = 5,     // the erased unit answered: the header goes next
+    Records = 6,       // code flash erase wait, then the records
+    Done = 7,          // every record out: a pause, then the link is released
+};
+
+// The jam to the PC clock (pages/transport.cpp): armed by a request, the unit
+// located to the next second, then started at its beginning.
+enum class JamState : uint8_t { Idle = 0, Armed = 1, Located = 2, Done = 3 };
+
+// The unit's current profile as its settings report last said (0 to 3), or
+// none known.
+enum class CurrentProfile : int8_t { First = 0, Second = 1, Third = 2, Fourth = 3, Unknown = 100 };
+
+// Whether a message went out (link/midi_port.h, link/message_table.h). Sent:
+// handed to the driver and done. NotConnected: no output was open, so nothing
+// was tried. Failed: not sent (a failed prepare or midiOutLongMsg, the port
+// lost on the way), or still not done after the bounded wait; sendSysEx says
+// Failed for a closed output too.
+enum class SendResult : uint8_t { Sent, NotConnected, Failed };
 
 // The daily log file: not yet started (before the switches are applied and
 // after the window ends), written, turned off by switch L, or given up after a
@@ -72,7 +98,7 @@ struct PanelState {
     // The period each window timer was last started with (core/timer.h).
     std::array<UINT, kTimerCount + 1> timerPeriods;
 
-    // Event log.
+    // Event log: the timestamped line being formatted (core/log.cpp only).
     char textBuffer[kTextBufferSize];
     SYSTEMTIME localTime;
     // The log file: switch L, its state, the folder, the open file and the
@@ -84,8 +110,8 @@ struct PanelState {
     WORD logFileYear, logFileMonth, logFileDay;
     WNDPROC logListProcedure;
 
-    // Pages.
-    uint8_t pageMode;
+    // Pages: the page last chosen, shown again at the next identification.
+    PageMode pageMode;
 
     // MIDI ports: the open handles, the receive pairs (inputPair is the one of
     // the open input), the send headers, and output handles whose close failed
@@ -104,13 +130,16 @@ struct PanelState {
     UINT inputDeviceId;
     UINT outputDeviceId;
     int serialNumber;
+    // The link ended (a send or re-queue found the unit gone) and the window
+    // has not yet shown the not-connected layout (link/connection.h).
+    bool linkLostPending;
     int firmwareVersion;
     uint8_t querySequenceStep;
 
     // User profiles: four names of 12 characters and a terminator; the index of
-    // the profile the unit last reported as current, 100 while none is known.
+    // the profile the unit last reported as current.
     char profileNames[4][13];
-    int currentProfile;
+    CurrentProfile currentProfile;
 
     // MTC reader: time-code registers (hours, minutes, seconds, frames), the
     // rate label, the PC time at piece 0, the failed-check count, the watchdog.
@@ -125,14 +154,15 @@ struct PanelState {
 
     // Transport and time sync.
     uint8_t locateRateIndex;
-    uint8_t jamState; // 0 idle, 1 armed, 2 located, 3 done
+    JamState jamState;
+    SendResult jamLocateResult; // how the locate of the jam under way went out
     bool ltcReaderMode;
     bool jamLtcPending;
     SYSTEMTIME clockTime;
 
     // Firmware update: the phase, the image carried in the program's
     // resources, the record loop's counters and its message buffer.
-    uint8_t updateState;
+    UpdatePhase updateState;
     HGLOBAL firmwareResource;
     const uint8_t* firmwareImage;
     std::size_t firmwareSize; // bytes of resource data
@@ -155,4 +185,15 @@ PanelState initialPanelState();
 // Handle of a control of MainPanel.
 inline HWND control(int id) {
     return GetDlgItem(panel.window, id);
+}
+
+// Any update step under way: the other areas hold back (no dump lines, no
+// auto connect, no automatic jams).
+inline bool updateRunning() {
+    return panel.updateState != UpdatePhase::Idle;
+}
+// The update closed the ports on purpose and is waiting for the erased unit:
+// Connect keeps the update layout.
+inline bool updateAwaitsReconnect() {
+    return panel.updateState == UpdatePhase::Reconnecting;
 }

@@ -13,3 +13,8 @@ void startTimer(UINT_PTR id, UINT period) {
 UINT timerPeriod(UINT_PTR id) {
     return id < panel.timerPeriods.size() ? panel.timerPeriods[id] : 0;
 }
+
+void killAllTimers() {
+    for (TimerId id : kTimers)
+        KillTimer(panel.window, id);
+}

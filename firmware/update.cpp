@@ -20,10 +20,11 @@
 // A send that fails (sendSysEx says so) fails the update at once; a record
 // that did not go out is never counted.
 //
-// Every failure ends alike: the failure text and the progress bar shown
-// whatever page was up, one log line with the records sent, state 0, the
-// update's timers, the link poll and auto connect stopped and the ports
-// closed (so nothing hides the failure again), the buttons left disabled.
+// Every failure ends alike: the failure text, one log line with the records
+// sent, state 0, the update's timers, the link poll and auto connect stopped
+// and the ports closed (so nothing hides the failure again), the buttons left
+// disabled. The step that failed returns UpdateOutcome::Failed, and the
+// router shows the update layout (text and progress bar) whatever page was up.
 #include "update.h"
 
 #include <commctrl.h>
@@ -33,7 +34,6 @@
 #include <span>
 
 #include "../core/log.h"
-#include "../app/pages.h"
 #include "../core/panel.h"
 #include "../core/resource.h"
 #include "../core/timer.h"
@@ -84,7 +84,7 @@ int32_t recordsSent() {
     return panel.linesSent > 1 ? panel.linesSent - 1 : 0;
 }
 
-void fail() {
+UpdateOutcome fail() {
     KillTimer(panel.window, kTimerUpdate);
     KillTimer(panel.window, kTimerProgress);
     // Nothing may take the failure off the screen: no poll that finds the
@@ -98,11 +98,11 @@ void fail() {
     }
     panel.recordPosition = 0;
     panel.reconnectPending = false;
-    panel.updateState = 0;
-    showPage(1);
+    panel.updateState = UpdatePhase::Idle;
     setUpdateText("Firmware update failed\nUnplug USB connection and close application");
     logLine("zembrax H %04d firmware update failed after %d of %d records", panel.serialNumber, recordsSent(),
             panel.imageLineCount - 1);
+    return UpdateOutcome::Failed;
 }
 
 void startEraseWait() {
@@ -110,28 +110,26 @@ void startEraseWait() {
     startTimer(kTimerProgress, kEraseTickMs);
 }
 
-void sendHeader() {
+UpdateOutcome sendHeader() {
     setUpdateText("Erasing code flash\n");
     uint8_t* m = panel.recordMessage;
     m[0] = 0xF0;
     m[1] = 0x2C;
     std::memcpy(m + 2, panel.firmwareImage, kImageHeaderLength);
     m[2 + kImageHeaderLength] = 0xF7;
-    if (sendSysEx(m, kImageHeaderLength + 3) != SendResult::Sent) {
-        fail();
-        return;
-    }
-    panel.updateState = 6;
+    if (sendSysEx(m, kImageHeaderLength + 3) != SendResult::Sent) return fail();
+    panel.updateState = UpdatePhase::Records;
     panel.linesSent = 1;
     panel.recordPosition = kImageHeaderLength + 1;
     m[2] = 0x7F;
     startEraseWait();
+    return UpdateOutcome::GoesOn;
 }
 
 void finish() {
     panel.recordPosition = 0;
     setUpdateText("Firmware update done\n");
-    panel.updateState = 7;
+    panel.updateState = UpdatePhase::Done;
     startTimer(kTimerUpdate, 3000);
 }
 
@@ -171,65 +169,62 @@ bool carriedImageSound() {
 
 } // namespace
 
-void onUpdateFirmware() {
-    if (panel.updateState != 0) return; // one update at a time
-    if (!carriedImageSound()) return;
+UpdateOutcome onUpdateFirmware() {
+    if (updateRunning()) return UpdateOutcome::GoesOn; // one update at a time
+    if (!carriedImageSound()) return UpdateOutcome::NotStarted;
     enableButtons(false);
     panel.recordPosition = 0;
     panel.linesSent = 0;
     setProgress(0);
-    panel.updateState = 1;
+    panel.updateState = UpdatePhase::AwaitingReply;
     panel.reconnectPending = false;
     const MessageTemplate& begin = message(Msg::BeginUpdate);
-    if (sendSysEx(begin.bytes.data(), begin.length) != SendResult::Sent) {
-        fail();
-        return;
-    }
+    if (sendSysEx(begin.bytes.data(), begin.length) != SendResult::Sent) return fail();
     startTimer(kTimerUpdate, 200);
+    return UpdateOutcome::GoesOn;
 }
 
-void updateTick() {
+UpdateOutcome updateTick() {
     KillTimer(panel.window, kTimerUpdate);
     switch (panel.updateState) {
-    case 2:
+    case UpdatePhase::Accepted:
         setUpdateText("Erasing firmware ID\n");
         KillTimer(panel.window, kTimerPoll);
         closePorts();
         SetDlgItemTextA(panel.window, IDC_STATUS, "zembrax HD not connected");
-        panel.updateState = 3;
+        panel.updateState = UpdatePhase::Reconnecting;
         startEraseWait();
         break;
-    case 3:
+    case UpdatePhase::Reconnecting:
         if (!panel.reconnectPending) {
             keepSameUnit();
             PostMessageA(panel.window, WM_COMMAND, IDC_CONNECT, 0);
             panel.reconnectPending = true;
             panel.reconnectTicks = 0;
         } else if (!panel.inputPort || !panel.outputPort) { // the unit is gone, or its ports did not open
-            fail();
-            break;
+            return fail();
         } else if (++panel.reconnectTicks * kReconnectCheckMs >= kReconnectTimeoutMs) {
-            fail(); // the erased unit never identified itself
-            break;
+            return fail(); // the erased unit never identified itself
         }
         startTimer(kTimerUpdate, kReconnectCheckMs);
         break;
-    case 1:
-    case 5: sendHeader(); break;
-    case 6:
+    case UpdatePhase::AwaitingReply:
+    case UpdatePhase::HeaderDue: return sendHeader();
+    case UpdatePhase::Records:
         if (panel.linesSent == 1) setUpdateText("Programming firmware 3.01\nWriting to flash");
         panel.burstStart = GetTickCount();
         PostMessageA(panel.window, WM_COMMAND, IDC_SEND_NEXT_RECORD, 0);
         break;
-    case 7:
+    case UpdatePhase::Done:
         enableButtons(true);
-        panel.updateState = 0;
+        panel.updateState = UpdatePhase::Idle;
         keepSameUnit();
         PostMessageA(panel.window, WM_COMMAND, IDC_RELEASE, 0);
         logLine("zembrax H %04d updated to firmware 3.01", panel.serialNumber);
         break;
-    default: break; // 0 and 4: nothing
+    case UpdatePhase::Idle: break;
     }
+    return UpdateOutcome::GoesOn;
 }
 
 void progressTick() {
@@ -244,9 +239,11 @@ void progressTick() {
 
 namespace {
 
-// Sends the record at recordPosition and counts it. False when no record is
-// due after it: the update failed, or it was the last one and the update is done.
-bool sendOneRecord() {
+// Sends the record at recordPosition and counts it. Records: another is due.
+// Failed: the update failed. Done: it was the last one.
+enum class RecordStep { Next, Failed, Last };
+
+RecordStep sendOneRecord() {
     const uint8_t* image = panel.firmwareImage;
     std::size_t start = panel.recordPosition;
     std::size_t end = start;
@@ -257,13 +254,13 @@ bool sendOneRecord() {
     // with it, but a record is never sent past the image or the buffer.
     if (start >= panel.imageEnd || end >= panel.imageEnd || length + 4 > kRecordMessageSize) {
         fail();
-        return false;
+        return RecordStep::Failed;
     }
     std::memcpy(panel.recordMessage + 3, image + start, length);
     panel.recordMessage[3 + length] = 0xF7;
     if (sendSysEx(panel.recordMessage, length + 4) != SendResult::Sent) {
         fail();
-        return false;
+        return RecordStep::Failed;
     }
     panel.recordPosition = end + 1;
 
@@ -273,19 +270,21 @@ bool sendOneRecord() {
         setProgress(percent + 5);
     }
     ++panel.linesSent;
-    if (panel.linesSent < panel.imageLineCount) return true;
+    if (panel.linesSent < panel.imageLineCount) return RecordStep::Next;
     // Done only when the whole image went out: nothing after the last line.
-    if (panel.recordPosition == panel.imageEnd && panel.imageEnd == panel.firmwareSize)
-        finish();
-    else
+    if (panel.recordPosition != panel.imageEnd || panel.imageEnd != panel.firmwareSize) {
         fail();
-    return false;
+        return RecordStep::Failed;
+    }
+    finish();
+    return RecordStep::Last;
 }
 
 } // namespace
 
-void sendNextRecord() {
-    if (panel.updateState != 6 || !panel.firmwareImage) return; // a stale post after a failure or the close
+UpdateOutcome sendNextRecord() {
+    // A stale post after a failure or the close.
+    if (panel.updateState != UpdatePhase::Records || !panel.firmwareImage) return UpdateOutcome::GoesOn;
     // The progress bar paints itself at once on every new position, which
     // cost more than the records themselves. While one command sends its
     // records the bar takes its positions with redraw off, and is painted
@@ -296,41 +295,63 @@ void sendNextRecord() {
     const bool barShown = (GetWindowLongA(bar, GWL_STYLE) & WS_VISIBLE) != 0;
     if (barShown) SendMessageA(bar, WM_SETREDRAW, FALSE, 0);
     const DWORD start = GetTickCount();
-    bool more = true;
-    for (int records = 0; more && records < kRecordsPerMessage && GetTickCount() - start < kRecordMessageMs;
+    RecordStep step = RecordStep::Next;
+    for (int records = 0; step == RecordStep::Next && records < kRecordsPerMessage &&
+                          GetTickCount() - start < kRecordMessageMs;
          ++records)
-        more = sendOneRecord();
+        step = sendOneRecord();
     if (barShown) {
         SendMessageA(bar, WM_SETREDRAW, TRUE, 0);
         InvalidateRect(bar, nullptr, TRUE);
     }
-    if (!more) return; // failed, or done
+    switch (step) {
+    case RecordStep::Failed: return UpdateOutcome::Failed;
+    case RecordStep::Last: return UpdateOutcome::GoesOn;
+    case RecordStep::Next: break;
+    }
     if (GetTickCount() - panel.burstStart < kRecordBurstMs)
         PostMessageA(panel.window, WM_COMMAND, IDC_SEND_NEXT_RECORD, 0);
     else
         startTimer(kTimerUpdate, 1); // a breath, then the next burst
+    return UpdateOutcome::GoesOn;
 }
 
 void onUpdateReply() {
-    if (panel.updateState == 1) panel.updateState = 2;
+    if (panel.updateState == UpdatePhase::AwaitingReply) panel.updateState = UpdatePhase::Accepted;
 }
 
-bool onErasedUnitIdentified() {
-    if (panel.updateState != 3) return false;
-    panel.updateState = 5;
+ErasedUnit onErasedUnitIdentified() {
+    if (panel.updateState != UpdatePhase::Reconnecting) return ErasedUnit::NotAwaited;
+    panel.updateState = UpdatePhase::HeaderDue;
     panel.reconnectPending = false;
     startTimer(kTimerUpdate, 1);
-    return true;
+    return ErasedUnit::TakenOver;
 }
 
-void onUpdateConnectionLost() {
-    if (panel.updateState == 5 || panel.updateState == 6 ||
-        (panel.updateState == 3 && panel.reconnectPending))
-        fail();
+UpdateOutcome onUpdateConnectionLost() {
+    switch (panel.updateState) {
+    case UpdatePhase::HeaderDue:
+    case UpdatePhase::Records: return fail();
+    case UpdatePhase::Reconnecting: return panel.reconnectPending ? fail() : UpdateOutcome::GoesOn;
+    case UpdatePhase::Idle:
+    case UpdatePhase::AwaitingReply:
+    case UpdatePhase::Accepted:
+    case UpdatePhase::Done: break;
+    }
+    return UpdateOutcome::GoesOn;
 }
 
 bool updateNeedsTheUnit() {
-    return panel.updateState >= 1 && panel.updateState <= 6;
+    switch (panel.updateState) {
+    case UpdatePhase::Idle:
+    case UpdatePhase::Done: return false;
+    case UpdatePhase::AwaitingReply:
+    case UpdatePhase::Accepted:
+    case UpdatePhase::Reconnecting:
+    case UpdatePhase::HeaderDue:
+    case UpdatePhase::Records: return true;
+    }
+    return false;
 }
 
 void logFirmwareKind() {

@@ -26,22 +26,31 @@ constexpr int kRecordsPerMessage = 256;
 constexpr DWORD kRecordMessageMs = 20;
 constexpr DWORD kRecordBurstMs = 100;
 
+// What a step of the update did. GoesOn: nothing for the window to change.
+// NotStarted: the carried image was refused (115 says why), nothing was sent.
+// Failed: the update failed; the window shows the update layout with the
+// failure text, whatever page was up.
+enum class UpdateOutcome { GoesOn, NotStarted, Failed };
+
+// Whether a running update took over an erased unit that identified itself.
+enum class ErasedUnit { TakenOver, NotAwaited };
+
 // Button 223 "Update Firmware".
-void onUpdateFirmware();
+[[nodiscard]] UpdateOutcome onUpdateFirmware();
 // Button 182 "Help".
 void onUpdateHelp();
-// Internal command 401: send the next record of the image.
-void sendNextRecord();
+// Internal command 401: send the next records of the image.
+[[nodiscard]] UpdateOutcome sendNextRecord();
 // Timers 2 and 3.
-void updateTick();
+[[nodiscard]] UpdateOutcome updateTick();
 void progressTick();
 // Report 0x0C: the unit accepted the update request.
 void onUpdateReply();
-// An identity reply without firmware. True when a running update takes the
-// unit over (the caller then does nothing else).
-bool onErasedUnitIdentified();
-// Release or a failed link poll: an update that still needs the link fails.
-void onUpdateConnectionLost();
+// An identity reply without firmware: a running update that waits for it goes
+// on with the unit (the caller then does nothing else).
+[[nodiscard]] ErasedUnit onErasedUnitIdentified();
+// Release or a lost link: an update that still needs the link fails.
+[[nodiscard]] UpdateOutcome onUpdateConnectionLost();
 // True while closing the window would leave the unit without working firmware.
 bool updateNeedsTheUnit();
 // The start-up log line that says which firmware image the build carries.

@@ -4,7 +4,8 @@
 // whose name starts with "zem" (any case), paired with the n-th such output.
 // The identity reply is decoded here and judged: an operable unit (report
 // 0x0A, firmware 301), an erased one, or one that needs a firmware update;
-// what follows from that is up to the router (app/router.cpp).
+// what follows from that is up to the router (app/router.cpp), as is the
+// layout after a Connect, a Release or a lost link.
 //
 // While the ports are open and no identity reply has come, the identity
 // request goes out again every 2 s: a unit whose USB ports appear before its
@@ -15,7 +16,6 @@
 #include <cstdio>
 
 #include "../core/log.h"
-#include "../app/pages.h"
 #include "../core/panel.h"
 #include "../core/resource.h"
 #include "../core/timer.h"
@@ -40,10 +40,6 @@ int fourDigits(const uint8_t* b) {
 
 } // namespace
 
-const char* notSentNote() {
-    return panel.outputPort ? "" : " not sent: zembrax HD not connected";
-}
-
 bool matchesPortPrefix(const char* name) {
     static constexpr char lower[] = "zem";
     static constexpr char upper[] = "ZEM";
@@ -52,17 +48,16 @@ bool matchesPortPrefix(const char* name) {
     return true;
 }
 
-void connectUnit() {
+ConnectResult connectUnit() {
     KillTimer(panel.window, kTimerPoll);
     closePorts();
-    panel.currentProfile = 100;
-    if (panel.updateState != 3) showPage(0);
+    panel.currentProfile = CurrentProfile::Unknown;
 
     UINT inputs = midiInGetNumDevs();
     if (inputs == 0) {
         setStatus("zembrax HD not found 01");
         panel.deviceOrdinal = 0;
-        return;
+        return ConnectResult::NoInputs;
     }
     panel.matchingInputCount = 0;
     for (UINT id = 0; id < inputs && panel.matchingInputCount < kMaxMatchingInputs; ++id) {
@@ -73,7 +68,7 @@ void connectUnit() {
     if (panel.matchingInputCount == 0) {
         panel.deviceOrdinal = 0;
         setStatus("zembrax HD not found 02");
-        return;
+        return ConnectResult::NoMatchingInput;
     }
     panel.deviceOrdinal += 1;
     if (panel.deviceOrdinal > panel.matchingInputCount || panel.deviceOrdinal < 1) panel.deviceOrdinal = 1;
@@ -83,7 +78,7 @@ void connectUnit() {
     if (outputs == 0) {
         panel.deviceOrdinal = 0;
         setStatus("zembrax HD not found 03");
-        return;
+        return ConnectResult::NoOutputs;
     }
     int matchingOutputs = 0;
     bool found = false;
@@ -99,23 +94,27 @@ void connectUnit() {
     }
     if (!found) {
         setStatus("zembrax HD not found 04");
-        return;
+        return ConnectResult::NoMatchingOutput;
     }
 
     switch (openPorts(panel.inputDeviceId, panel.outputDeviceId)) {
     case OpenResult::InputFailure:
         setStatus("zembrax MIDI input can not be opened,\nprobably used by an other application");
-        return;
+        return ConnectResult::InputBusy;
     case OpenResult::OutputFailure:
         setStatus("zembrax MIDI output can not be opened,\nprobably used by an other application");
-        return;
+        return ConnectResult::OutputBusy;
     case OpenResult::Success: break;
     }
     panel.firmwareVersion = kNotIdentified;
     startTimer(kTimerPoll, 500);
     startTimer(kTimerIdentity, kIdentityRetryMs);
     setStatus("zembrax HD not found 05");
-    sendMessage(Msg::Identity); // may end the link at once if the unit is gone
+    // May end the link at once if the unit is gone: the window learns it
+    // from takeLinkLost, the log from the port layer.
+    // A refused request goes out again with the identity retry.
+    SendResult asked = sendMessage(Msg::Identity);
+    return asked == SendResult::Sent || panel.inputPort ? ConnectResult::Waiting : ConnectResult::Lost;
 }
 
 void releaseUnit() {
@@ -128,7 +127,6 @@ void releaseUnit() {
         logLine("MIDI connection released");
         closePorts();
     }
-    showPage(0);
     setStatus("zembrax HD not connected");
 }
 
@@ -140,14 +138,14 @@ void onAutoConnectClicked() {
 }
 
 void autoConnectTick() {
-    if (panel.updateState == 0 && !panel.inputPort && !panel.outputPort)
+    if (!updateRunning() && !panel.inputPort && !panel.outputPort)
         PostMessageA(panel.window, WM_COMMAND, IDC_CONNECT, 1);
 }
 
-bool pollConnection() {
-    if (midiInStart(panel.inputPort) == MMSYSERR_NOERROR) return false;
+LinkCheck pollConnection() {
+    if (midiInStart(panel.inputPort) == MMSYSERR_NOERROR) return LinkCheck::Alive;
     connectionLost();
-    return true;
+    return LinkCheck::Lost;
 }
 
 void connectionLost() {
@@ -155,9 +153,15 @@ void connectionLost() {
     if (!panel.inputPort && !panel.outputPort) return; // already closed: nothing left to lose
     closePorts();
     SendMessageA(panel.window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control(IDC_CONNECT)), TRUE);
-    showPage(0);
     setStatus("zembrax HD not connected");
     logLine("MIDI connection lost");
+    panel.linkLostPending = true;
+}
+
+bool takeLinkLost() {
+    bool lost = panel.linkLostPending;
+    panel.linkLostPending = false;
+    return lost;
 }
 
 void startQuerySequence() {
@@ -198,15 +202,16 @@ void querySequenceTick() {
 UnitKind identifyUnit(const uint8_t* bytes) {
     panel.serialNumber = fourDigits(bytes + 5);
     panel.firmwareVersion = fourDigits(bytes + 9);
+    char text[64];
     if (panel.firmwareVersion == kFirmwareDeleted) {
-        std::snprintf(panel.textBuffer, kTextBufferSize,
-                      "zembrax HD connected\nSerial: H %04d Firmware: deleted", panel.serialNumber);
-        setStatus(panel.textBuffer);
+        std::snprintf(text, sizeof text, "zembrax HD connected\nSerial: H %04d Firmware: deleted",
+                      panel.serialNumber);
+        setStatus(text);
         return UnitKind::Erased;
     }
-    std::snprintf(panel.textBuffer, kTextBufferSize, "zembrax HD connected\nSerial: H %04d Firmware: %04d",
+    std::snprintf(text, sizeof text, "zembrax HD connected\nSerial: H %04d Firmware: %04d",
                   panel.serialNumber, panel.firmwareVersion);
-    setStatus(panel.textBuffer);
+    setStatus(text);
     logLine("zembrax H %04d connected", panel.serialNumber);
     return bytes[4] == 0x0A && panel.firmwareVersion == kRequiredFirmware ? UnitKind::Operable
                                                                           : UnitKind::NeedsUpdate;

@@ -1,8 +1,7 @@
 // Connection and identification: Connect, Release, the link poll, auto
 // connect, the decoding of the unit's identity and the request sequence that
-// follows it. What the rest of the panel does with a received message is the
-// router's business (app/router.h); nothing here calls into the pages or the
-// firmware update.
+// follows it. Each returns what happened; which layout the window shows then
+// is the router's business (app/router.h). Nothing here calls up.
 #pragma once
 
 #include <cstddef>
@@ -14,10 +13,6 @@ constexpr std::size_t kIdentityLength = 14;
 // Text of static 179 while no varispeed is set (Release puts it back).
 constexpr const char* kVarispeedHint = "Enter word clock frequency\nin milli Hertz i.e. 48000533";
 
-// For the log line of an action whose messages went nowhere because no output
-// port is open: " not sent: zembrax HD not connected"; otherwise "".
-const char* notSentNote();
-
 // What an identity reply says about the unit.
 enum class UnitKind {
     Erased,      // no firmware at all (four bytes 0x7F)
@@ -25,17 +20,37 @@ enum class UnitKind {
     NeedsUpdate, // any other kind or firmware
 };
 
+// How a Connect ended; the status text says the same.
+enum class ConnectResult {
+    NoInputs,         // "not found 01"
+    NoMatchingInput,  // "not found 02"
+    NoOutputs,        // "not found 03"
+    NoMatchingOutput, // "not found 04"
+    InputBusy,        // the input did not open
+    OutputBusy,       // the output did not open
+    Waiting,          // ports open, identity request sent ("not found 05")
+    Lost,             // the ports opened, but the unit was gone at the identity request
+};
+
+// Whether the link poll found the unit.
+enum class LinkCheck { Alive, Lost };
+
 bool matchesPortPrefix(const char* name);
-void connectUnit();
-// Button 222; the caller follows up on the lost link.
+// Button 221: closes what is open, finds the next unit's ports and opens them.
+ConnectResult connectUnit();
+// Button 222: tells the unit, closes the ports; status "not connected".
 void releaseUnit();
 void onAutoConnectClicked();
-// Timer 1. True when the link was found lost (the lost-link ending has run).
-bool pollConnection();
-// The lost-link ending: ports closed, the not-connected layout, "MIDI
-// connection lost". Run by a failed poll, and by the port layer at once when a
-// send or re-queue finds the unit gone. Does nothing more when no port is open.
+// Timer 1.
+LinkCheck pollConnection();
+// The lost-link ending: ports closed, status "zembrax HD not connected",
+// "MIDI connection lost", and the window told (takeLinkLost). Run by a failed
+// poll, and by the port layer at once when a send or re-queue finds the unit
+// gone. Does nothing when no port is open.
 void connectionLost();
+// True once after the link ended by connectionLost: the window then shows the
+// not-connected layout (unless a failed update shows its own).
+bool takeLinkLost();
 // Timer 8: the identity request again while no reply has come.
 void identityRetryTick();
 void autoConnectTick();

@@ -64,27 +64,41 @@ void patchByte(Msg m, std::size_t position, uint8_t value) {
     t.bytes[position] = value;
 }
 
-void sendMessage(Msg m) {
+SendResult sendMessage(Msg m) {
+    if (!panel.outputPort) return SendResult::NotConnected;
     MessageTemplate& t = message(m);
-    sendSysEx(t.bytes.data(), t.length);
+    return sendSysEx(t.bytes.data(), t.length);
 }
 
-void sendWithItem(Msg m, uint8_t item) {
+SendResult sendWithItem(Msg m, uint8_t item) {
     patchByte(m, 5, item);
-    sendMessage(m);
+    return sendMessage(m);
 }
 
-void sendParameter(Msg m, uint8_t parameter, uint8_t value) {
+SendResult sendParameter(Msg m, uint8_t parameter, uint8_t value) {
     patchByte(m, 5, parameter);
     patchByte(m, 6, value);
-    sendMessage(m);
+    return sendMessage(m);
 }
 
-void sendItemValue(Msg m, uint8_t item, uint8_t value) {
+SendResult sendItemValue(Msg m, uint8_t item, uint8_t value) {
     patchByte(m, 5, item);
     patchByte(m, 6, value >> 4);
     patchByte(m, 7, value & 0x0F);
-    sendMessage(m);
+    return sendMessage(m);
+}
+
+SendResult firstFailure(SendResult first, SendResult second) {
+    return first != SendResult::Sent ? first : second;
+}
+
+const char* notSentNote(SendResult result) {
+    switch (result) {
+    case SendResult::Sent: return "";
+    case SendResult::NotConnected: return " not sent: zembrax HD not connected";
+    case SendResult::Failed: return " not sent: MIDI send failed";
+    }
+    return " not sent: MIDI send failed";
 }
 
 void encodeNibblePair(uint8_t* out, uint8_t value) {

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <span>
 
+#include "../core/panel.h"
+
 constexpr std::size_t kLongestTemplate = 30;
 
 struct MessageTemplate {
@@ -62,17 +64,29 @@ void resetMessageTable();
 // Writes one payload byte. Bytes 0 to 4 and the final 0xF7 are never patched.
 void patchByte(Msg m, std::size_t position, uint8_t value);
 
-// Sends the whole template with its table length.
-void sendMessage(Msg m);
+// Sends the whole template with its table length. Every sender says whether
+// the message went out: NotConnected (no output open, nothing tried), Failed
+// (the port layer logged why; a lost unit has ended the link), or Sent.
+SendResult sendMessage(Msg m);
 
 // Patch byte 5, then send (request item codes, link flag, play mode, recall).
-void sendWithItem(Msg m, uint8_t item);
+SendResult sendWithItem(Msg m, uint8_t item);
 
 // Commands 0x44 / 0x42: byte 5 parameter number, byte 6 value, then send.
-void sendParameter(Msg m, uint8_t parameter, uint8_t value);
+SendResult sendParameter(Msg m, uint8_t parameter, uint8_t value);
 
 // Commands 0x58 / 0x5A: byte 5 item code, bytes 6 and 7 the value as a nibble pair.
-void sendItemValue(Msg m, uint8_t item, uint8_t value);
+SendResult sendItemValue(Msg m, uint8_t item, uint8_t value);
+
+// The result of an action of two sends: Sent when both went out, otherwise
+// the first that did not.
+SendResult firstFailure(SendResult first, SendResult second);
+
+// For the log line of an action that reports success: "" when every send went
+// out, " not sent: zembrax HD not connected" when no output was open, and
+// " not sent: MIDI send failed" when the driver refused a send or the unit
+// was lost on the way.
+const char* notSentNote(SendResult result);
 
 // Nibble pair: high nibble at out[0], low nibble at out[1].
 void encodeNibblePair(uint8_t* out, uint8_t value);

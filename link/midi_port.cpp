@@ -32,7 +32,12 @@
 // A result that says the unit is gone (MMSYSERR_NODRIVER, MMSYSERR_INVALHANDLE,
 // MIDIERR_NODEVICE) from a send or a re-queue ends the link at once
 // (connectionLost), without waiting for the poll of timer 1, which a flood of
-// posted messages can hold off.
+// posted messages can hold off. The window learns of it from the connection's
+// state when the message at hand is done (takeLinkLost).
+//
+// Nothing here calls up: a received message is returned to the dialog
+// procedure (receiveSysEx, receiveShortMessage), which hands it to the router
+// and then gives the buffer back to the driver (requeueInput).
 //
 // Every failing call is logged with its site ID; open steps that fail are
 // undone by closePorts, which copes with half-open states.
@@ -44,7 +49,6 @@
 #include "../core/log.h"
 #include "../core/panel.h"
 #include "../core/resource.h"
-#include "../app/router.h"
 #include "connection.h"
 
 void reportMidiError(MMRESULT mmResult, unsigned id) {
@@ -52,8 +56,9 @@ void reportMidiError(MMRESULT mmResult, unsigned id) {
     MMRESULT textResult = id <= 99 ? midiInGetErrorTextA(mmResult, errorText, sizeof errorText)
                                    : midiOutGetErrorTextA(mmResult, errorText, sizeof errorText);
     if (textResult == MMSYSERR_NOERROR) {
-        std::snprintf(panel.textBuffer, kTextBufferSize, "ID %u mmResult %u %s\n", id, mmResult, errorText);
-        SendMessageA(control(IDC_LOG), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(panel.textBuffer));
+        char line[kTextBufferSize];
+        std::snprintf(line, sizeof line, "ID %u mmResult %u %s\n", id, mmResult, errorText);
+        SendMessageA(control(IDC_LOG), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
     }
     SendMessageA(control(IDC_LOG), WM_VSCROLL, SB_BOTTOM, 0);
 }
@@ -173,14 +178,6 @@ bool accepted(HMIDIIN handle, const MIDIHDR* header) {
     return !(header->dwFlags & MHDR_INQUEUE);
 }
 
-void requeue(HMIDIIN handle, MIDIHDR& header) {
-    if (panel.inputPort != handle) return; // the dispatch closed the input
-    MMRESULT result = midiInAddBuffer(handle, &header, sizeof header);
-    if (result == MMSYSERR_NOERROR) return;
-    reportMidiError(result, kSiteInRequeue);
-    if (unitGone(result)) connectionLost();
-}
-
 } // namespace
 
 OpenResult openPorts(UINT inputDeviceId, UINT outputDeviceId) {
@@ -268,7 +265,7 @@ SendResult sendSysEx(const uint8_t* bytes, std::size_t length) {
             // A header the driver still owns stays with its slot.
             if (!failed(midiOutUnprepareHeader(output, &header, sizeof header), kSiteOutUnprepare))
                 slot->owner = nullptr;
-            if (panel.sysExDump && panel.updateState == 0) dumpLine("-> ", bytes, length);
+            if (panel.sysExDump && !updateRunning()) dumpLine("-> ", bytes, length);
             if (handedOver && done) sent = SendResult::Sent;
         }
     }
@@ -276,24 +273,31 @@ SendResult sendSysEx(const uint8_t* bytes, std::size_t length) {
     return sent;
 }
 
-void receiveSysEx(HMIDIIN handle, MIDIHDR* header) {
-    if (!accepted(handle, header)) return;
+ReceivedSysEx receiveSysEx(HMIDIIN handle, MIDIHDR* header) {
+    if (!accepted(handle, header)) return {false, nullptr, 0};
     DWORD count = header->dwBytesRecorded;
     if (count > kInputBufferSize) count = kInputBufferSize;
     // Empty buffers come back from midiInReset in closePorts, and their
-    // notifications arrive after the close: dropped above. One handed back
-    // empty while the input is open is simply queued again.
-    if (count > 0) dispatchSysEx(reinterpret_cast<const uint8_t*>(header->lpData), count);
-    requeue(handle, *header);
+    // notifications arrive after the close: not accepted above. One handed
+    // back empty while the input is open is simply queued again.
+    return {true, reinterpret_cast<const uint8_t*>(header->lpData), count};
+}
+
+void requeueInput(HMIDIIN handle, MIDIHDR* header) {
+    if (!panel.inputPort || panel.inputPort != handle) return; // the dispatch closed the input
+    MMRESULT result = midiInAddBuffer(handle, header, sizeof *header);
+    if (result == MMSYSERR_NOERROR) return;
+    reportMidiError(result, kSiteInRequeue);
+    if (unitGone(result)) connectionLost();
 }
 
 void receiveLongError(HMIDIIN handle, MIDIHDR* header) {
-    if (accepted(handle, header)) requeue(handle, *header);
+    if (accepted(handle, header)) requeueInput(handle, header);
 }
 
-void receiveShortMessage(HMIDIIN handle, DWORD_PTR message) {
-    if (!panel.inputPort || handle != panel.inputPort) return;
+ShortMessage receiveShortMessage(HMIDIIN handle, DWORD_PTR message) {
+    if (!panel.inputPort || handle != panel.inputPort) return {false, 0};
     uint8_t status = message & 0xFF;
     uint8_t data = (message >> 8) & 0xFF;
-    if (status == 0xF1) dispatchQuarterFrame(data);
+    return {status == 0xF1, data};
 }

@@ -8,11 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 
-enum class OpenResult { Success, InputFailure, OutputFailure };
+#include "../core/panel.h"
 
-// Sent: handed to the driver and done. Failed: not sent (no output open, a
-// failed prepare or midiOutLongMsg), or still not done after the bounded wait.
-enum class SendResult { Sent, Failed };
+enum class OpenResult { Success, InputFailure, OutputFailure };
 
 // Site IDs: which WinMM call failed. Below 100: the input side and the
 // output's open; 100 and above: the output's reset, close and send.
@@ -45,9 +43,26 @@ OpenResult openPorts(UINT inputDeviceId, UINT outputDeviceId);
 void closePorts();
 // Copies the message (at most kOutputBufferSize bytes) and sends it. A result
 // that says the unit has gone ends the link (connectionLost) before it returns.
-SendResult sendSysEx(const uint8_t* bytes, std::size_t length);
+[[nodiscard]] SendResult sendSysEx(const uint8_t* bytes, std::size_t length);
 // Input notifications with the handle they came from (wParam): anything but
 // the open input's own buffers is dropped.
-void receiveSysEx(HMIDIIN handle, MIDIHDR* header);
+//
+// MM_MIM_LONGDATA: a buffer of the open input that is back from the driver
+// is accepted, with the bytes it holds (count 0: handed back empty). The
+// caller dispatches them, then gives the buffer back with requeueInput.
+struct ReceivedSysEx {
+    bool accepted;
+    const uint8_t* bytes;
+    std::size_t count;
+};
+ReceivedSysEx receiveSysEx(HMIDIIN handle, MIDIHDR* header);
+void requeueInput(HMIDIIN handle, MIDIHDR* header);
+// MM_MIM_LONGERROR: a cut message; the buffer is queued again, nothing dispatched.
 void receiveLongError(HMIDIIN handle, MIDIHDR* header);
-void receiveShortMessage(HMIDIIN handle, DWORD_PTR message);
+// MM_MIM_DATA: an MTC quarter frame of the open input, with its data byte.
+// Every other short message is ignored (quarterFrame false).
+struct ShortMessage {
+    bool quarterFrame;
+    uint8_t data;
+};
+ShortMessage receiveShortMessage(HMIDIIN handle, DWORD_PTR message);

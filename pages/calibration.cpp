@@ -69,8 +69,9 @@ uint8_t itemValue(const Item& item) {
 void showUserOffset(uint8_t value) {
     float step = panel.serialNumber <= kFineStepLastSerial ? kFineStep : kCoarseStep;
     double ppm = static_cast<int8_t>(value) * static_cast<double>(step);
-    std::snprintf(panel.textBuffer, kTextBufferSize, "user offset:  %.3f ppm", ppm);
-    SetDlgItemTextA(panel.window, IDC_USER_CAL_TEXT, panel.textBuffer);
+    char text[64];
+    std::snprintf(text, sizeof text, "user offset:  %.3f ppm", ppm);
+    SetDlgItemTextA(panel.window, IDC_USER_CAL_TEXT, text);
 }
 
 void setLive(const Item& item) {
@@ -80,8 +81,8 @@ void setLive(const Item& item) {
 }
 
 void store(const Item& item) {
-    sendItemValue(Msg::StoreValue, item.code, itemValue(item));
-    logLine("%s%s", item.savedText, notSentNote());
+    SendResult stored = sendItemValue(Msg::StoreValue, item.code, itemValue(item));
+    logLine("%s%s", item.savedText, notSentNote(stored));
 }
 
 // Like atoi on at most 8 characters: blanks, a sign, digits up to the first other character.
@@ -111,8 +112,9 @@ void setVarispeed() {
         return;
     }
     auto q = static_cast<uint32_t>(kVarispeedConstant / f);
-    std::snprintf(panel.textBuffer, kTextBufferSize, "word clock running at\n%d mHz", f);
-    SetDlgItemTextA(panel.window, IDC_VARISPEED_TEXT, panel.textBuffer);
+    char text[64];
+    std::snprintf(text, sizeof text, "word clock running at\n%d mHz", f);
+    SetDlgItemTextA(panel.window, IDC_VARISPEED_TEXT, text);
     encodeWide32(&message(Msg::VarispeedFrequency).bytes[5], q);
     sendMessage(Msg::VarispeedFrequency);
 }
@@ -143,15 +145,13 @@ void onCalibrationCommand(int id, int code) {
     case IDC_VARISPEED_HELP:
         MessageBoxA(panel.window, kVarispeedHelp, "   Word Clock Varispeed", MB_OK);
         break;
-    case IDC_CAPTURE_TUNING:
-        sendMessage(Msg::CaptureTuning);
-        sendWithItem(Msg::RequestItem, 0x40);
-        logLine("Saved Tuning%s", notSentNote());
+    case IDC_CAPTURE_TUNING: {
+        SendResult captured = sendMessage(Msg::CaptureTuning);
+        captured = firstFailure(captured, sendWithItem(Msg::RequestItem, 0x40));
+        logLine("Saved Tuning%s", notSentNote(captured));
         break;
-    case IDC_ERASE_EEPROM:
-        sendMessage(Msg::EraseEeprom);
-        logLine("EEPROM erased%s", notSentNote());
-        break;
+    }
+    case IDC_ERASE_EEPROM: logLine("EEPROM erased%s", notSentNote(sendMessage(Msg::EraseEeprom))); break;
     default: break;
     }
 }
@@ -164,12 +164,12 @@ void onOscillatorReport(const uint8_t* bytes, std::size_t count) {
     if (count < kOscillatorReportLength) return;
     uint32_t vcxo = decodeWide(bytes + 6, 2);
     uint32_t tcxo = decodeWide(bytes + 14, 4);
+    char text[64];
     if (panel.serialNumber <= kVcxoOnlyLastSerial)
-        std::snprintf(panel.textBuffer, kTextBufferSize, "VCXO calibration: 0x%04X", vcxo);
+        std::snprintf(text, sizeof text, "VCXO calibration: 0x%04X", vcxo);
     else
-        std::snprintf(panel.textBuffer, kTextBufferSize, "TCXO calibration: 0x%08X\nVCXO calibration: 0x%04X",
-                      tcxo, vcxo);
-    SetDlgItemTextA(panel.window, IDC_OSC_WORDS, panel.textBuffer);
+        std::snprintf(text, sizeof text, "TCXO calibration: 0x%08X\nVCXO calibration: 0x%04X", tcxo, vcxo);
+    SetDlgItemTextA(panel.window, IDC_OSC_WORDS, text);
 }
 
 void onCalibrationReport(const uint8_t* bytes, std::size_t count) {

@@ -31,9 +31,10 @@ void setRateText(const char* label) {
 }
 
 void showTime(int hours, int minutes, int seconds, int frames) {
-    std::snprintf(panel.textBuffer, kTextBufferSize, "%02d:%02d:%02d:%02d %s", hours, minutes, seconds,
-                  frames, panel.mtcRateText);
-    SetDlgItemTextA(panel.window, IDC_MTC_DISPLAY, panel.textBuffer);
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d:%02d %s", hours, minutes, seconds, frames,
+                  panel.mtcRateText);
+    SetDlgItemTextA(panel.window, IDC_MTC_DISPLAY, text);
 }
 
 constexpr int kSecondsPerDay = 24 * 60 * 60;
@@ -67,7 +68,7 @@ void checkClock() {
     } else {
         std::snprintf(text, sizeof text, "MTC frame %02d\nerror > 1 second", panel.mtcFrames);
         if (panel.mtcErrorCount <= 3) ++panel.mtcErrorCount;
-        if (SendMessageA(control(IDC_AUTO_JAM), BM_GETCHECK, 0, 0) == BST_CHECKED && panel.updateState == 0 &&
+        if (SendMessageA(control(IDC_AUTO_JAM), BM_GETCHECK, 0, 0) == BST_CHECKED && !updateRunning() &&
             panel.mtcErrorCount > 3 && !panel.ltcReaderMode)
             PostMessageA(panel.window, WM_COMMAND, IDC_JAM_SYSTEM_TIME, 1);
     }
@@ -151,4 +152,20 @@ void mtcWatchdogTick() {
     } else if (panel.mtcWatchdog < 4) {
         ++panel.mtcWatchdog;
     }
+}
+
+void setPullDown(bool pulledDown) {
+    panel.pullDown = pulledDown;
+}
+
+void requestRateText() {
+    panel.rateTextRequest = true;
+}
+
+void setLtcReaderMode(bool readerMode) {
+    panel.ltcReaderMode = readerMode;
+}
+
+void resetClockErrors() {
+    panel.mtcErrorCount = 0;
 }

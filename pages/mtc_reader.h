@@ -19,3 +19,14 @@ void showFullFrame(const uint8_t* bytes, std::size_t count);
 
 // Timer 4, every 50 ms.
 void mtcWatchdogTick();
+
+// The reader's state that transport changes. The reader alone writes these
+// fields of PanelState; transport asks through here.
+// The rate labels: pulled down (23.98, 29.97 fps) or not.
+void setPullDown(bool pulledDown);
+// The next full frame names the generator's rate, not the reader's ("fo ...").
+void requestRateText();
+// Whether the unit's MTC comes from its LTC reader (MMC response).
+void setLtcReaderMode(bool readerMode);
+// A jam starts: the failed clock checks count from 0 again.
+void resetClockErrors();

@@ -8,7 +8,6 @@
 #include "../core/log.h"
 #include "../core/panel.h"
 #include "../core/resource.h"
-#include "../link/connection.h"
 #include "../link/message_table.h"
 
 namespace {
@@ -29,7 +28,7 @@ void recallProfile() {
     if (i < 0 || i > 3) return;
     SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
     sendWithItem(Msg::RecallProfile, static_cast<uint8_t>(i + 1));
-    panel.currentProfile = 100; // the next settings report shows the recalled profile
+    panel.currentProfile = CurrentProfile::Unknown; // the next settings report shows the recalled profile
 }
 
 void saveProfile() {
@@ -37,17 +36,19 @@ void saveProfile() {
     int p = static_cast<int>(selected);
     // Without a selection (after a recall, before the next report) the unit's
     // current profile is the one saved; without that either, nothing is saved.
-    if (selected < 0 || selected > 3) p = panel.currentProfile;
-    if (p < 0 || p > 3) return;
+    if (selected < 0 || selected > 3) {
+        if (panel.currentProfile == CurrentProfile::Unknown) return;
+        p = static_cast<int>(panel.currentProfile);
+    }
 
     char* slot = panel.profileNames[p];
     std::memset(slot, 0, 13); // a shorter name goes out with zeros after it
     GetDlgItemTextA(panel.window, IDC_PROFILE_NAME, slot, 13);
     encodeNibbleText(&message(Msg::ProfileName).bytes[5], std::span<const char>(slot, 12));
-    sendMessage(Msg::ProfileName);
-    sendMessage(Msg::StoreProfile);
-    panel.currentProfile = 100;
-    logLine("Saved Profile %d: %s%s", p + 1, slot, notSentNote());
+    SendResult saved = sendMessage(Msg::ProfileName);
+    saved = firstFailure(saved, sendMessage(Msg::StoreProfile));
+    panel.currentProfile = CurrentProfile::Unknown;
+    logLine("Saved Profile %d: %s%s", p + 1, slot, notSentNote(saved));
 }
 
 } // namespace
@@ -58,9 +59,9 @@ void onProfileNameReport(int slot, const uint8_t* bytes, std::size_t count) {
 }
 
 void onCurrentProfileReported(int profile) {
-    if (profile == panel.currentProfile) return;
+    if (profile < 0 || profile > 3 || static_cast<CurrentProfile>(profile) == panel.currentProfile) return;
     SetDlgItemTextA(panel.window, IDC_PROFILE_NAME, panel.profileNames[profile]);
-    panel.currentProfile = profile;
+    panel.currentProfile = static_cast<CurrentProfile>(profile);
     rebuildProfileList();
     SendMessageA(control(IDC_PROFILE_LIST), LB_SETCURSEL, static_cast<WPARAM>(profile), 0);
 }

@@ -14,7 +14,6 @@
 #include "../core/panel.h"
 #include "../core/resource.h"
 #include "../core/timer.h"
-#include "../link/connection.h"
 #include "../link/message_table.h"
 #include "mtc_reader.h"
 #include "settings.h"
@@ -37,9 +36,9 @@ void addSecond(SYSTEMTIME& t) {
     if (++t.wHour >= 24) t.wHour = 0;
 }
 
-void sendPlay(uint8_t mode) {
-    sendWithItem(Msg::PlayMode, mode);
-    sendMessage(Msg::MmcPlay);
+SendResult sendPlay(uint8_t mode) {
+    SendResult played = sendWithItem(Msg::PlayMode, mode);
+    return firstFailure(played, sendMessage(Msg::MmcPlay));
 }
 
 void locate() {
@@ -49,10 +48,10 @@ void locate() {
     uint8_t hours;
     if (panel.locateRateIndex == 4) {
         hours = h & 0x1F;
-        panel.pullDown = true;
+        setPullDown(true);
     } else if (panel.locateRateIndex == 5) {
         hours = (h & 0x1F) | 0x60;
-        panel.pullDown = true;
+        setPullDown(true);
     } else {
         hours = static_cast<uint8_t>(((panel.locateRateIndex & 3) << 5) | (h & 0x1F));
     }
@@ -60,18 +59,18 @@ void locate() {
     patchByte(Msg::MmcLocate, 8, m & 0x3F);
     patchByte(Msg::MmcLocate, 9, s & 0x3F);
     sendMessage(Msg::MmcLocate);
-    if (!panel.ltcReaderMode) panel.rateTextRequest = true;
+    if (!panel.ltcReaderMode) requestRateText();
 }
 
 void stop() {
     sendMessage(Msg::MmcStop);
-    if (panel.mtcWatchdog <= 4 && !panel.ltcReaderMode) panel.rateTextRequest = true;
+    if (panel.mtcWatchdog <= 4 && !panel.ltcReaderMode) requestRateText();
 }
 
 void jamSystemTime() {
     if (panel.ltcReaderMode) return;
-    panel.jamState = 1;
-    panel.mtcErrorCount = 0;
+    panel.jamState = JamState::Armed;
+    resetClockErrors();
 }
 
 // The LOCATE hours byte for the selected HD standard; kNoRate when it has no
@@ -94,16 +93,16 @@ void locateForJam() {
     uint8_t hours = jamHoursByte(target.wHour);
     patchByte(Msg::MmcLocate, kHoursByte, hours);
     if (hours == kNoRate || panel.ltcReaderMode) {
-        panel.jamState = 0;
+        panel.jamState = JamState::Idle;
         return;
     }
     patchByte(Msg::MmcLocate, 8, static_cast<uint8_t>(target.wMinute));
     patchByte(Msg::MmcLocate, 9, static_cast<uint8_t>(target.wSecond));
     patchByte(Msg::MmcLocate, 10, 0);
-    panel.pullDown = false;
-    sendMessage(Msg::MmcLocate);
-    panel.rateTextRequest = true;
-    panel.jamState = 2;
+    setPullDown(false);
+    panel.jamLocateResult = sendMessage(Msg::MmcLocate);
+    requestRateText();
+    panel.jamState = JamState::Located;
 }
 
 bool ticked(int id) {
@@ -112,7 +111,7 @@ bool ticked(int id) {
 
 void testAutomaticTriggers() {
     bool open = panel.inputPort && panel.outputPort;
-    bool allowed = panel.updateState == 0 && open && !panel.ltcReaderMode;
+    bool allowed = !updateRunning() && open && !panel.ltcReaderMode;
     if (allowed && ticked(IDC_AUTO_JAM) && panel.mtcWatchdog == kMtcAbsent)
         PostMessageA(panel.window, WM_COMMAND, IDC_JAM_SYSTEM_TIME, 1);
     const SYSTEMTIME& t = panel.clockTime;
@@ -155,17 +154,17 @@ void onMmcResponse(const uint8_t* bytes, std::size_t count) {
     uint8_t x = bytes[6];
     if ((x & 0x0F) == 0x0A) {
         SetDlgItemTextA(panel.window, IDC_MTC_MODE, "MMC controlled\nMTC and LTC Generator");
-        panel.ltcReaderMode = false;
+        setLtcReaderMode(false);
         if (panel.jamLtcPending) {
             logLine("Jam Sync to LTC Reader");
             panel.jamLtcPending = false;
         }
     } else if ((x & 0x0F) == 0x00) {
         SetDlgItemTextA(panel.window, IDC_MTC_MODE, "LTC Reader to\nMTC conversion");
-        panel.ltcReaderMode = true;
+        setLtcReaderMode(true);
         panel.jamLtcPending = false;
     }
-    panel.pullDown = (x & 0x10) != 0;
+    setPullDown((x & 0x10) != 0);
 }
 
 void clockTick() {
@@ -176,17 +175,19 @@ void clockTick() {
         period = 2080 - ms;
         addSecond(panel.clockTime);
     }
-    if (panel.jamState == 1) period -= 100;
+    if (panel.jamState == JamState::Armed) period -= 100;
     startTimer(kTimerClock, static_cast<UINT>(period));
-    std::snprintf(panel.textBuffer, kTextBufferSize, "%02d:%02d:%02d", panel.clockTime.wHour,
-                  panel.clockTime.wMinute, panel.clockTime.wSecond);
-    SetDlgItemTextA(panel.window, IDC_CLOCK_DISPLAY, panel.textBuffer);
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", panel.clockTime.wHour, panel.clockTime.wMinute,
+                  panel.clockTime.wSecond);
+    SetDlgItemTextA(panel.window, IDC_CLOCK_DISPLAY, text);
 
-    if (panel.jamState == 2) {
-        sendPlay(2);
-        logLine("Jam Sync to Systemtime%s", notSentNote());
-        panel.jamState = 3;
-    } else if (panel.jamState == 1) {
+    if (panel.jamState == JamState::Located) {
+        // The jam's line says whether all three of its messages went out.
+        SendResult jammed = firstFailure(panel.jamLocateResult, sendPlay(2));
+        logLine("Jam Sync to Systemtime%s", notSentNote(jammed));
+        panel.jamState = JamState::Done;
+    } else if (panel.jamState == JamState::Armed) {
         locateForJam();
     } else {
         testAutomaticTriggers();

@@ -202,7 +202,7 @@ class Update : public ::testing::Test {
         window = openPanel();
         simSetIdentity(0, "1234", "0300", 0x0A);
         connectAndIdentify(window);
-        ASSERT_EQ(panel.pageMode, 1);
+        ASSERT_EQ(panel.pageMode, PageMode::UpdateNeeded);
         clearSent();
     }
     void TearDown() override {
@@ -262,10 +262,10 @@ class Update : public ::testing::Test {
     void startAndErase() {
         // The click alone: report 0x0C follows within milliseconds and must not be handled yet.
         SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_UPDATE_FIRMWARE, BN_CLICKED), 0);
-        EXPECT_EQ(panel.updateState, 1);
+        EXPECT_EQ(panel.updateState, UpdatePhase::AwaitingReply);
         EXPECT_FALSE(buttonsEnabled());
         deliver(); // report 0x0C
-        EXPECT_EQ(panel.updateState, 2);
+        EXPECT_EQ(panel.updateState, UpdatePhase::Accepted);
         tick(window, kTimerUpdate);
         EXPECT_EQ(status(), "Erasing firmware ID\n");
         EXPECT_EQ(panel.outputPort, nullptr);
@@ -274,11 +274,11 @@ class Update : public ::testing::Test {
         tick(window, kTimerUpdate); // reconnect
         deliver();
         EXPECT_EQ(controlText(window, IDC_STATUS), "zembrax HD connected\nSerial: H 1234 Firmware: deleted");
-        EXPECT_EQ(panel.updateState, 5);
+        EXPECT_EQ(panel.updateState, UpdatePhase::HeaderDue);
         EXPECT_TRUE(isShown(window, IDC_UPDATE_FIRMWARE)); // the update layout stays
         tick(window, kTimerUpdate);
         EXPECT_EQ(status(), "Erasing code flash\n");
-        EXPECT_EQ(panel.updateState, 6);
+        EXPECT_EQ(panel.updateState, UpdatePhase::Records);
         eraseWait();
         SendMessageA(window, WM_TIMER, kTimerUpdate, 0); // posts the first record command, not yet handled
         EXPECT_EQ(status(), "Programming firmware 3.01\nWriting to flash");
@@ -296,7 +296,7 @@ class Update : public ::testing::Test {
         EXPECT_EQ(status(), kFailed);
         EXPECT_TRUE(isShown(window, IDC_UPDATE_TEXT));
         EXPECT_TRUE(isShown(window, IDC_UPDATE_PROGRESS));
-        EXPECT_EQ(panel.updateState, 0);
+        EXPECT_EQ(panel.updateState, UpdatePhase::Idle);
         for (UINT_PTR timer : {kTimerUpdate, kTimerProgress, kTimerPoll, kTimerAutoConnect})
             EXPECT_FALSE(timerRunning(window, timer, 1)) << "timer " << timer;
         EXPECT_EQ(panel.recordPosition, 0u);
@@ -312,7 +312,7 @@ class Update : public ::testing::Test {
     void expectRefused(const std::string& reason) {
         EXPECT_TRUE(sent().empty());
         EXPECT_EQ(status(), reason);
-        EXPECT_EQ(panel.updateState, 0);
+        EXPECT_EQ(panel.updateState, UpdatePhase::Idle);
         EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, IDC_UPDATE_FIRMWARE)));
         EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, IDC_CONNECT)));
         EXPECT_NE(panel.outputPort, nullptr);
@@ -337,7 +337,7 @@ TEST_F(Update, CarriedImageBringsTheUnitTo301) {
     EXPECT_EQ(positions, expected);
     EXPECT_TRUE(isShown(window, IDC_UPDATE_PROGRESS)); // painted in between, never left hidden
     EXPECT_EQ(status(), "Firmware update done\n");
-    EXPECT_EQ(panel.updateState, 7);
+    EXPECT_EQ(panel.updateState, UpdatePhase::Done);
     EXPECT_EQ(panel.progressValue, 99); // the bar was set to 104: shown full
     EXPECT_EQ(bar(), 100);
     std::vector<Bytes> messages = sent();
@@ -357,7 +357,7 @@ TEST_F(Update, CarriedImageBringsTheUnitTo301) {
     size_t before = logLines(window).size();
     tick(window, kTimerUpdate); // 3 s later
     deliver();
-    EXPECT_EQ(panel.updateState, 0);
+    EXPECT_EQ(panel.updateState, UpdatePhase::Idle);
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, IDC_CONNECT)));
     std::vector<std::string> lines = logLines(window);
     ASSERT_GE(lines.size(), before + 1);
@@ -366,23 +366,23 @@ TEST_F(Update, CarriedImageBringsTheUnitTo301) {
     EXPECT_EQ(unitRecords(), 2865);
     connectAndIdentify(window);
     EXPECT_EQ(controlText(window, IDC_STATUS), "zembrax HD connected\nSerial: H 1234 Firmware: 0301");
-    EXPECT_EQ(panel.pageMode, 2);
+    EXPECT_EQ(panel.pageMode, PageMode::Settings);
 }
 
 TEST_F(Update, SilentUnitGoesStraightToTheHeader) {
     simSetFirmwareFailure(0, SIM_FIRMWARE_SILENT, 0);
     command(window, IDC_UPDATE_FIRMWARE, BN_CLICKED);
     deliver();
-    EXPECT_EQ(panel.updateState, 1);
+    EXPECT_EQ(panel.updateState, UpdatePhase::AwaitingReply);
     tick(window, kTimerUpdate); // 200 ms without report 0x0C
-    EXPECT_EQ(panel.updateState, 6);
+    EXPECT_EQ(panel.updateState, UpdatePhase::Records);
     EXPECT_NE(panel.outputPort, nullptr); // the ports stayed open
     EXPECT_EQ(sent().back().size(), 35u);
 }
 
 TEST_F(Update, StrayAcknowledgementOutsideAnUpdateIsIgnored) {
     unitSends({0xF0, 0x2C, 0x5A, 0x42, 0x0C, 0xF7});
-    EXPECT_EQ(panel.updateState, 0); // auto connect and the automatic jams are not held back
+    EXPECT_EQ(panel.updateState, UpdatePhase::Idle); // auto connect and the automatic jams are not held back
 }
 
 TEST_F(Update, UnitGoneAtTheReconnectFailsAtOnce) {
@@ -393,7 +393,7 @@ TEST_F(Update, UnitGoneAtTheReconnectFailsAtOnce) {
     eraseWait();
     tick(window, kTimerUpdate); // reconnect posted
     deliver();
-    EXPECT_EQ(panel.updateState, 3);
+    EXPECT_EQ(panel.updateState, UpdatePhase::Reconnecting);
     EXPECT_EQ(controlText(window, IDC_STATUS), "zembrax HD not found 01");
     EXPECT_TRUE(timerRunning(window, kTimerUpdate, kReconnectCheckMs));
     tick(window, kTimerUpdate); // the first look: no ports open
@@ -411,7 +411,7 @@ TEST_F(Update, UnitThatNeverIdentifiesErasedTimesOut) {
     ASSERT_NE(panel.outputPort, nullptr);
     for (UINT waited = kReconnectCheckMs; waited < kReconnectTimeoutMs; waited += kReconnectCheckMs) {
         tick(window, kTimerUpdate);
-        ASSERT_EQ(panel.updateState, 3) << "after " << waited << " ms";
+        ASSERT_EQ(panel.updateState, UpdatePhase::Reconnecting) << "after " << waited << " ms";
     }
     tick(window, kTimerUpdate);
     expectFailed(0);
@@ -575,7 +575,7 @@ TEST(UpdateTwoUnits, EachUnitIsUpdatedInTurn) {
         driveToRecords(window);
         EXPECT_EQ(panel.serialNumber, unit == 0 ? 1111 : 2222) << "the reconnect opened the other unit";
         driveUpdate(window);
-        EXPECT_EQ(panel.updateState, 7);
+        EXPECT_EQ(panel.updateState, UpdatePhase::Done);
         tick(window, kTimerUpdate);
         deliver();
         EXPECT_EQ(unitRecords(unit), 2865);

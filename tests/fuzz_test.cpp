@@ -325,9 +325,9 @@ class Fuzz : public ::testing::Test {
             const char* name;
             int value, limit;
         } ranges[] = {
-            {"jamState", p.jamState, 3},
-            {"updateState", p.updateState, 7},
-            {"pageMode", p.pageMode, 4},
+            {"jamState", static_cast<int>(p.jamState), 3},
+            {"updateState", static_cast<int>(p.updateState), 7},
+            {"pageMode", static_cast<int>(p.pageMode), 4},
             {"mtcHours", p.mtcHours, 31},
             {"mtcMinutes", p.mtcMinutes, 63},
             {"mtcSeconds", p.mtcSeconds, 63},
@@ -339,8 +339,9 @@ class Fuzz : public ::testing::Test {
         };
         for (const auto& r : ranges)
             if (r.value > r.limit) return std::string(r.name) + " = " + std::to_string(r.value);
-        if ((p.currentProfile < 0 || p.currentProfile > 3) && p.currentProfile != 100)
-            return "currentProfile = " + std::to_string(p.currentProfile);
+        const int profile = static_cast<int>(p.currentProfile);
+        if ((profile < 0 || profile > 3) && profile != 100)
+            return "currentProfile = " + std::to_string(profile);
         if (!panel.inputPort || !panel.outputPort) return "the link was closed";
         if (simProtocolViolations(0) || simUnknownCommands(0)) return "the panel broke the protocol";
         if (simDriverMisuse() != misuse) return "the panel misused a MIDI header";

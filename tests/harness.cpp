@@ -275,7 +275,7 @@ void runRequestSequence(HWND window) {
 bool nextRecord(HWND window) {
     MSG msg;
     if (!PeekMessageA(&msg, window, WM_COMMAND, WM_COMMAND, PM_REMOVE)) {
-        if (panel.updateState != 6 || !timerRunning(window, kTimerUpdate, 1)) return false;
+        if (panel.updateState != UpdatePhase::Records || !timerRunning(window, kTimerUpdate, 1)) return false;
         SendMessageA(window, WM_TIMER, kTimerUpdate, 0);
         if (!PeekMessageA(&msg, window, WM_COMMAND, WM_COMMAND, PM_REMOVE)) return false;
     }
@@ -284,7 +284,9 @@ bool nextRecord(HWND window) {
 }
 
 void driveUpdate(HWND window) {
-    auto running = [] { return panel.updateState != 0 && panel.updateState != 7; };
+    auto running = [] {
+        return panel.updateState != UpdatePhase::Idle && panel.updateState != UpdatePhase::Done;
+    };
     for (int guard = 0; guard < 100000 && running(); ++guard) {
         deliver();
         if (!running()) break;

@@ -74,7 +74,7 @@ TEST_F(Link, ConnectAsksForTheIdentityAndWaits) {
     EXPECT_NE(panel.outputPort, nullptr);
     EXPECT_EQ(sent(), std::vector<Bytes>{kIdentityRequest});
     EXPECT_TRUE(timerRunning(window, kTimerPoll, 500));
-    EXPECT_EQ(panel.currentProfile, 100);
+    EXPECT_EQ(panel.currentProfile, CurrentProfile::Unknown);
 }
 
 TEST_F(Link, OperableUnitIsIdentifiedAndShowsItsPage) {
@@ -84,7 +84,7 @@ TEST_F(Link, OperableUnitIsIdentifiedAndShowsItsPage) {
     EXPECT_EQ(newLogLines(before),
               std::vector<std::string>{std::string(kStamp) + "zembrax H 1234 connected"});
     EXPECT_EQ(panel.serialNumber, 1234);
-    EXPECT_EQ(panel.pageMode, 2);
+    EXPECT_EQ(panel.pageMode, PageMode::Settings);
     EXPECT_TRUE(isShown(window, IDC_SD_STANDARD));
     EXPECT_TRUE(isShown(window, IDC_PAGE_SETTINGS));
     EXPECT_EQ(sent(), (std::vector<Bytes>{kIdentityRequest, kMmcRead}));
@@ -119,16 +119,17 @@ struct IdentityCase {
     const char* firmware;
     const char* status;
     bool logged;
-    int pageMode;
+    PageMode pageMode;
 };
 
 TEST_F(Link, IdentityOutcomes) {
     const IdentityCase cases[] = {
-        {0x0A, "0301", "zembrax HD connected\nSerial: H 4321 Firmware: 0301", true, 2},
-        {0x08, "0301", "zembrax HD connected\nSerial: H 4321 Firmware: 0301", true, 1},
-        {0x02, "0301", "zembrax HD connected\nSerial: H 4321 Firmware: 0301", true, 1},
-        {0x0A, "0300", "zembrax HD connected\nSerial: H 4321 Firmware: 0300", true, 1},
-        {0x0A, "\x7F\x7F\x7F\x7F", "zembrax HD connected\nSerial: H 4321 Firmware: deleted", false, 1},
+        {0x0A, "0301", "zembrax HD connected\nSerial: H 4321 Firmware: 0301", true, PageMode::Settings},
+        {0x08, "0301", "zembrax HD connected\nSerial: H 4321 Firmware: 0301", true, PageMode::UpdateNeeded},
+        {0x02, "0301", "zembrax HD connected\nSerial: H 4321 Firmware: 0301", true, PageMode::UpdateNeeded},
+        {0x0A, "0300", "zembrax HD connected\nSerial: H 4321 Firmware: 0300", true, PageMode::UpdateNeeded},
+        {0x0A, "\x7F\x7F\x7F\x7F", "zembrax HD connected\nSerial: H 4321 Firmware: deleted", false,
+         PageMode::UpdateNeeded},
     };
     for (const IdentityCase& c : cases) {
         SCOPED_TRACE(c.status);
@@ -140,9 +141,9 @@ TEST_F(Link, IdentityOutcomes) {
         EXPECT_EQ(controlText(window, IDC_STATUS), c.status);
         EXPECT_EQ(newLogLines(before).size(), c.logged ? 1u : 0u);
         EXPECT_EQ(panel.pageMode, c.pageMode);
-        EXPECT_EQ(isShown(window, IDC_UPDATE_FIRMWARE), c.pageMode == 1);
-        EXPECT_EQ(isShown(window, IDC_PAGE_SETTINGS), c.pageMode != 1);
-        EXPECT_EQ(timerRunning(window, kTimerQuerySequence, 20), c.pageMode != 1);
+        EXPECT_EQ(isShown(window, IDC_UPDATE_FIRMWARE), c.pageMode == PageMode::UpdateNeeded);
+        EXPECT_EQ(isShown(window, IDC_PAGE_SETTINGS), c.pageMode != PageMode::UpdateNeeded);
+        EXPECT_EQ(timerRunning(window, kTimerQuerySequence, 20), c.pageMode != PageMode::UpdateNeeded);
     }
 }
 
@@ -167,16 +168,16 @@ TEST_F(Link, PagesComeBackAfterReconnecting) {
     command(window, IDC_RELEASE, BN_CLICKED);
     EXPECT_FALSE(isShown(window, IDC_SC_PHASE));
     connectAndIdentify(window);
-    EXPECT_EQ(panel.pageMode, 4);
+    EXPECT_EQ(panel.pageMode, PageMode::Calibration);
     EXPECT_TRUE(isShown(window, IDC_SC_PHASE));
 
     // A unit that needs an update, then one that does not: the settings page.
     simSetIdentity(0, "1234", "0300", 0x0A);
     connectAndIdentify(window);
-    EXPECT_EQ(panel.pageMode, 1);
+    EXPECT_EQ(panel.pageMode, PageMode::UpdateNeeded);
     simSetIdentity(0, "1234", "0301", 0x0A);
     connectAndIdentify(window);
-    EXPECT_EQ(panel.pageMode, 2);
+    EXPECT_EQ(panel.pageMode, PageMode::Settings);
     EXPECT_TRUE(isShown(window, IDC_SD_STANDARD));
 }
 
@@ -184,10 +185,10 @@ TEST_F(Link, StartOnTimeCodePageOnEveryConnect) {
     closePanel(window);
     open("-T");
     connectAndIdentify(window);
-    EXPECT_EQ(panel.pageMode, 3);
+    EXPECT_EQ(panel.pageMode, PageMode::TimeCode);
     command(window, IDC_PAGE_SETTINGS, BN_CLICKED);
     connectAndIdentify(window);
-    EXPECT_EQ(panel.pageMode, 3);
+    EXPECT_EQ(panel.pageMode, PageMode::TimeCode);
     EXPECT_TRUE(isShown(window, IDC_MMC_LOCATE));
 }
 
@@ -309,7 +310,7 @@ TEST_F(Link, ReleaseTellsTheUnitAndCloses) {
     EXPECT_EQ(panel.outputPort, nullptr);
     EXPECT_FALSE(isShown(window, IDC_PAGE_SETTINGS));
     EXPECT_FALSE(timerRunning(window, kTimerPoll, 500));
-    EXPECT_EQ(panel.pageMode, 2);
+    EXPECT_EQ(panel.pageMode, PageMode::Settings);
     EXPECT_EQ(panel.serialNumber, 1234);
 }
 
@@ -344,10 +345,10 @@ TEST_F(Link, AutoConnectOnlyWhileClosedAndNoUpdateRuns) {
     command(window, IDC_AUTO_CONNECT, BN_CLICKED);
     EXPECT_TRUE(timerRunning(window, kTimerAutoConnect, 2000));
 
-    panel.updateState = 1;
+    panel.updateState = UpdatePhase::AwaitingReply;
     tick(window, kTimerAutoConnect);
     EXPECT_EQ(panel.inputPort, nullptr);
-    panel.updateState = 0;
+    panel.updateState = UpdatePhase::Idle;
 
     tick(window, kTimerAutoConnect); // posts Connect
     deliver();
@@ -531,7 +532,7 @@ TEST_F(Link, NoDumpsWhileAnUpdateRuns) {
     closePanel(window);
     open("-S");
     connectAndIdentify(window);
-    panel.updateState = 4;
+    panel.updateState = static_cast<UpdatePhase>(4); // no step of its own: any running update
     size_t before = logSize();
     command(window, IDC_PAGE_SETTINGS, BN_CLICKED);
     deliver();
@@ -539,7 +540,7 @@ TEST_F(Link, NoDumpsWhileAnUpdateRuns) {
     deliver();
     EXPECT_EQ(newLogLines(before),
               std::vector<std::string>{std::string(kStamp) + "locked to internal reference"});
-    panel.updateState = 0;
+    panel.updateState = UpdatePhase::Idle;
 }
 
 TEST_F(Link, NothingIsSentOrDumpedWithoutAnOutput) {

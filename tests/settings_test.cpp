@@ -411,7 +411,7 @@ TEST_F(Settings, RecallAndSave) {
     pick(IDC_PROFILE_LIST, 3);
     EXPECT_EQ(sent(), (std::vector<Bytes>{{0xF0, 0x2C, 0x5A, 0x42, 0x46, 0x04, 0xF7}}));
     EXPECT_EQ(selection(window, IDC_PROFILE_LIST), LB_ERR);
-    EXPECT_EQ(panel.currentProfile, 100);
+    EXPECT_EQ(panel.currentProfile, CurrentProfile::Unknown);
     deliver();
     refresh();
     EXPECT_EQ(selection(window, IDC_PROFILE_LIST), 3);
@@ -471,7 +471,7 @@ TEST_F(Settings, SaveWithoutOutputSaysItWasNotSent) {
     EXPECT_TRUE(sent().empty());
     EXPECT_EQ(logLines(window).back(), "2026.03.07 09:05:02 Saved Profile " + std::to_string(current + 1) +
                                            ": Late not sent: zembrax HD not connected");
-    EXPECT_EQ(panel.currentProfile, 100);
+    EXPECT_EQ(panel.currentProfile, CurrentProfile::Unknown);
 }
 
 TEST_F(Settings, SaveButtonFollowsTheReportAndTheEdit) {

@@ -193,7 +193,7 @@ TEST_F(Start, SetsLimitsRangesAndFont) {
 
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window, IDC_SAVE_PROFILE)));
     EXPECT_NE(SendMessageA(window, WM_GETICON, ICON_BIG, 0), 0);
-    EXPECT_EQ(panel.pageMode, 2);
+    EXPECT_EQ(panel.pageMode, PageMode::Settings);
     EXPECT_EQ(controlText(window, IDC_STATUS), "zembrax HD not connected");
 }
 

@@ -393,34 +393,34 @@ TEST_F(Layout, AtStartOnlyTheAlwaysVisibleControlsShow) {
 TEST_F(Layout, EachLayoutShowsItsGroup) {
     for (int mode : {1, 2, 3, 4, 0, 5, 255}) {
         SCOPED_TRACE("layout " + std::to_string(mode));
-        showPage(mode);
+        showPage(static_cast<PageMode>(mode));
         expectLayout(mode >= 1 && mode <= 4 ? 1u << mode : 0u, false);
     }
 }
 
 TEST_F(Layout, PageButtonsChooseAndRememberThePage) {
-    showPage(2);
+    showPage(PageMode::Settings);
     command(window, IDC_PAGE_CALIBRATION, BN_CLICKED);
     expectLayout(kCalibration, false);
-    EXPECT_EQ(panel.pageMode, 4);
+    EXPECT_EQ(panel.pageMode, PageMode::Calibration);
     command(window, IDC_PAGE_TIME_CODE, BN_CLICKED);
     expectLayout(kTimeCode, false);
-    EXPECT_EQ(panel.pageMode, 3);
-    showPage(0); // as Release does: the page stays remembered
+    EXPECT_EQ(panel.pageMode, PageMode::TimeCode);
+    showPage(PageMode::NotConnected); // as Release does: the page stays remembered
     expectLayout(0, false);
-    EXPECT_EQ(panel.pageMode, 3);
+    EXPECT_EQ(panel.pageMode, PageMode::TimeCode);
     command(window, IDC_PAGE_SETTINGS, BN_CLICKED);
     expectLayout(kSettings, false);
-    EXPECT_EQ(panel.pageMode, 2);
+    EXPECT_EQ(panel.pageMode, PageMode::Settings);
 }
 
 TEST_F(Layout, HiddenControlsKeepTheirState) {
-    showPage(2);
+    showPage(PageMode::Settings);
     SendDlgItemMessageA(window, IDC_SD_STANDARD, LB_SETCURSEL, 3, 0);
     SetDlgItemTextA(window, IDC_PROFILE_NAME, "STUDIO B");
-    showPage(4);
-    showPage(0);
-    showPage(2);
+    showPage(PageMode::Calibration);
+    showPage(PageMode::NotConnected);
+    showPage(PageMode::Settings);
     EXPECT_EQ(selection(window, IDC_SD_STANDARD), 3);
     EXPECT_EQ(controlText(window, IDC_PROFILE_NAME), "STUDIO B");
 }
@@ -428,7 +428,7 @@ TEST_F(Layout, HiddenControlsKeepTheirState) {
 TEST(LayoutWithSwitches, ServiceButtonsStayOnEveryLayout) {
     HWND window = openPanel("-C -E");
     for (int mode : {0, 1, 2, 3, 4}) {
-        showPage(mode);
+        showPage(static_cast<PageMode>(mode));
         EXPECT_TRUE(isShown(window, IDC_CAPTURE_TUNING)) << "layout " << mode;
         EXPECT_TRUE(isShown(window, IDC_ERASE_EEPROM)) << "layout " << mode;
     }

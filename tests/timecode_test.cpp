@@ -305,7 +305,7 @@ TEST_F(TimeCode, PlayStopAndModeResponse) {
     EXPECT_TRUE(panel.ltcReaderMode);
     EXPECT_FALSE(panel.pullDown);
     command(window, IDC_JAM_SYSTEM_TIME, BN_CLICKED); // refused in LTC reader mode
-    EXPECT_EQ(panel.jamState, 0);
+    EXPECT_EQ(panel.jamState, JamState::Idle);
     receive({0xF0, 0x7F, 0x00, 0x07, 0x46, 0x01, 0x15, 0xF7}); // other mode: only the pull-down bit
     EXPECT_TRUE(panel.ltcReaderMode);
     EXPECT_TRUE(panel.pullDown);
@@ -335,7 +335,7 @@ TEST_F(TimeCode, ClockTickPeriodsAndRounding) {
     };
     for (const auto& t : ticks) {
         SCOPED_TRACE(std::to_string(t.ms) + " ms");
-        panel.jamState = t.jamState;
+        panel.jamState = static_cast<JamState>(t.jamState);
         setClock(2026, 3, 7, t.h, t.m, t.s, t.ms);
         tick(window, kTimerClock);
         EXPECT_EQ(controlText(window, IDC_CLOCK_DISPLAY), t.shown);
@@ -357,18 +357,18 @@ TEST_F(Jam, ToThePcClock) {
     selectHd(2); // 1080i 50
     setClock(2026, 3, 7, 10, 0, 0, 500);
     command(window, IDC_JAM_SYSTEM_TIME, BN_CLICKED);
-    EXPECT_EQ(panel.jamState, 1);
+    EXPECT_EQ(panel.jamState, JamState::Armed);
     setClock(2026, 3, 7, 10, 0, 1, 80);
     tick(window, kTimerClock);
     EXPECT_EQ(controlText(window, IDC_CLOCK_DISPLAY), "10:00:01");
     EXPECT_EQ(sent(), std::vector<Bytes>{locate(0x2A, 0, 2)});
-    EXPECT_EQ(panel.jamState, 2);
+    EXPECT_EQ(panel.jamState, JamState::Located);
     setClock(2026, 3, 7, 10, 0, 1, 980);
     tick(window, kTimerClock);
     EXPECT_EQ(controlText(window, IDC_CLOCK_DISPLAY), "10:00:02");
     EXPECT_EQ(sent(), (std::vector<Bytes>{locate(0x2A, 0, 2), playMode(2), kMmcPlay}));
     EXPECT_EQ(logLines(window).back(), "2026.03.07 10:00:01 Jam Sync to Systemtime");
-    EXPECT_EQ(panel.jamState, 3);
+    EXPECT_EQ(panel.jamState, JamState::Done);
 }
 
 TEST_F(Jam, RateBitsOfEveryHdStandard) {
@@ -396,10 +396,10 @@ TEST_F(Jam, RateBitsOfEveryHdStandard) {
         tick(window, kTimerClock);
         if (standard.rateBits == kAbandoned) {
             EXPECT_TRUE(sent().empty());
-            EXPECT_EQ(panel.jamState, 0);
+            EXPECT_EQ(panel.jamState, JamState::Idle);
         } else {
             EXPECT_EQ(sent(), std::vector<Bytes>{locate(static_cast<uint8_t>(14 | standard.rateBits), 0, 0)});
-            EXPECT_EQ(panel.jamState, 2);
+            EXPECT_EQ(panel.jamState, JamState::Located);
         }
         clearSent();
     }
@@ -414,7 +414,7 @@ TEST_F(Jam, RateBitsOfEveryHdStandard) {
     command(window, IDC_JAM_SYSTEM_TIME, BN_CLICKED);
     tick(window, kTimerClock);
     EXPECT_TRUE(sent().empty());
-    EXPECT_EQ(panel.jamState, 0);
+    EXPECT_EQ(panel.jamState, JamState::Idle);
 }
 
 TEST_F(Jam, WithoutOutputTheLogSaysNothingWasSent) {
@@ -424,10 +424,10 @@ TEST_F(Jam, WithoutOutputTheLogSaysNothingWasSent) {
     command(window, IDC_JAM_SYSTEM_TIME, BN_CLICKED);
     setClock(2026, 3, 7, 10, 0, 1, 80);
     tick(window, kTimerClock);
-    EXPECT_EQ(panel.jamState, 2); // the states advance as with a unit
+    EXPECT_EQ(panel.jamState, JamState::Located); // the states advance as with a unit
     setClock(2026, 3, 7, 10, 0, 1, 980);
     tick(window, kTimerClock);
-    EXPECT_EQ(panel.jamState, 3);
+    EXPECT_EQ(panel.jamState, JamState::Done);
     EXPECT_TRUE(sent().empty());
     EXPECT_EQ(logLines(window).back(),
               "2026.03.07 10:00:01 Jam Sync to Systemtime not sent: zembrax HD not connected");
@@ -454,10 +454,10 @@ TEST_F(Jam, DailyTriggerOnceAtItsTime) {
     EXPECT_EQ(requests(), 0);
 
     setClock(2026, 3, 7, 3, 0, 0, 80);
-    panel.updateState = 6;
+    panel.updateState = UpdatePhase::Records;
     SendMessageA(window, WM_TIMER, kTimerClock, 0);
     EXPECT_EQ(requests(), 0);
-    panel.updateState = 0;
+    panel.updateState = UpdatePhase::Idle;
     panel.ltcReaderMode = true;
     SendMessageA(window, WM_TIMER, kTimerClock, 0);
     EXPECT_EQ(requests(), 0);
@@ -519,7 +519,7 @@ TEST_F(JamWithGenerator, UnitRunsWithinOneFrameOfThePcClock) {
     advance(900);                                                          // 10:00:01.980
     tick(window, kTimerClock);
     deliver();
-    EXPECT_EQ(panel.jamState, 3);
+    EXPECT_EQ(panel.jamState, JamState::Done);
     int atPlay = 9999, current = 9999;
     ASSERT_EQ(simTimeCodeOffset(0, &atPlay, &current), 0);
     EXPECT_LT(std::abs(atPlay), 40) << "offset when PLAY arrived: " << atPlay << " ms";
@@ -572,7 +572,7 @@ TEST(JamUnderRealTimers, UnitRunsFromThePcTime) {
     clearSent();
     size_t before = logLines(window).size();
     command(window, IDC_JAM_SYSTEM_TIME, BN_CLICKED);
-    EXPECT_TRUE(runMessageLoop(4000, [] { return panel.jamState == 3; }));
+    EXPECT_TRUE(runMessageLoop(4000, [] { return panel.jamState == JamState::Done; }));
     std::vector<Bytes> messages = sent();
     ASSERT_GE(messages.size(), 3u);
     EXPECT_EQ(messages[0].size(), 13u);

@@ -83,9 +83,9 @@ TEST_F(TimerPeriods, FirmwareUpdate) {
         tick(window, kTimerProgress);
     // The records go out in bursts of posted commands, with a 1 ms break on
     // timer 2 between bursts; then the pause.
-    for (int i = 0; i < 1000 && panel.updateState == 6; ++i)
+    for (int i = 0; i < 1000 && panel.updateState == UpdatePhase::Records; ++i)
         tick(window, kTimerUpdate);
-    ASSERT_EQ(panel.updateState, 7);
+    ASSERT_EQ(panel.updateState, UpdatePhase::Done);
     // 200 ms for the acknowledgement, 1 ms after each erase wait and after the
     // erased unit's identity, the reconnect's look every 500 ms, 3 s pause.
     std::vector<UINT> periods = periodsOf(kTimerUpdate);

@@ -120,21 +120,22 @@ void runRow(const Row& row) {
         std::string text = updateText(window);
         sawDone = sawDone || text == kDone;
         if (text == kFailed && !failedAt) failedAt = now;
-        if (panel.updateState == 6 && panel.linesSent >= 2 && !recordsFrom) recordsFrom = now;
-        if (panel.updateState == 7 && !recordsTo) recordsTo = now;
+        if (panel.updateState == UpdatePhase::Records && panel.linesSent >= 2 && !recordsFrom)
+            recordsFrom = now;
+        if (panel.updateState == UpdatePhase::Done && !recordsTo) recordsTo = now;
         switch (row.loss) {
         case Loss::AtBeginCommand:
             if (!lostAt && simCommandCount(0, 0x0B) > 0) lostAt = clicked;
             break;
         case Loss::InFirstEraseWait:
-            if (!unplugged && panel.updateState == 3) pull();
+            if (!unplugged && panel.updateState == UpdatePhase::Reconnecting) pull();
             break;
         case Loss::AfterHeader:
-            if (!lostAt && panel.updateState == 6) lostAt = now;
+            if (!lostAt && panel.updateState == UpdatePhase::Records) lostAt = now;
             break;
         case Loss::InSecondEraseWait:
-            if (!unplugged && panel.updateState == 6 && panel.progressValue >= kEraseTicks / 2 &&
-                panel.linesSent == 1)
+            if (!unplugged && panel.updateState == UpdatePhase::Records &&
+                panel.progressValue >= kEraseTicks / 2 && panel.linesSent == 1)
                 pull();
             break;
         case Loss::AfterRecords: {
@@ -155,8 +156,9 @@ void runRow(const Row& row) {
     };
     PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_UPDATE_FIRMWARE, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(window, IDC_UPDATE_FIRMWARE)));
-    bool ended = runMessages([&] { return panel.updateState == 0 && GetTickCount() - clicked > 100; }, watch,
-                             kRowTimeoutMs);
+    bool ended =
+        runMessages([&] { return panel.updateState == UpdatePhase::Idle && GetTickCount() - clicked > 100; },
+                    watch, kRowTimeoutMs);
     ASSERT_TRUE(ended) << "the update never ended; 115 shows: " << updateText(window);
     DWORD endedAt = GetTickCount();
 
