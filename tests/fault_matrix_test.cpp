@@ -431,36 +431,11 @@ TEST_F(Faults, UnpluggedInEveryStateOfTheLink) {
 
 // ---- Real timers and a real message loop ----
 
-// The program's kind of message loop: GetMessage and DispatchMessage, WM_TIMER
-// included, until `done` holds or the time is up. A thread timer wakes the
-// loop now and then to look; `before` runs ahead of every GetMessage.
-bool runMessageLoop(const std::function<bool()>& done, DWORD timeoutMs,
-                    const std::function<void()>& before = nullptr) {
-    UINT_PTR wake = SetTimer(nullptr, 0, 20, nullptr);
-    const DWORD start = GetTickCount();
-    bool reached = false;
-    MSG msg;
-    while (!(reached = done()) && GetTickCount() - start < timeoutMs) {
-        if (before) before();
-        if (GetMessageA(&msg, nullptr, 0, 0) <= 0) break;
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-    KillTimer(nullptr, wake);
-    return reached;
-}
-
-bool logHas(HWND window, const std::string& line) {
-    for (const std::string& l : logLines(window))
-        if (l == line) return true;
-    return false;
-}
-
 TEST_F(Faults, AutoConnectReachesAUnitThatMissedTheFirstIdentityRequest) {
     // A unit whose USB ports are up before its firmware answers, at power-up.
     window = openPanel("-A");
     simIgnoreIdentityRequests(0, 1);
-    EXPECT_TRUE(runMessageLoop([&] { return controlText(window, IDC_STATUS) == kConnected; }, 10000))
+    EXPECT_TRUE(runMessageLoop(10000, [&] { return controlText(window, IDC_STATUS) == kConnected; }))
         << controlText(window, IDC_STATUS);
     EXPECT_EQ(simCommandCount(0, 0x01), 2);
     EXPECT_TRUE(logHas(window, kIdentified));
@@ -472,7 +447,7 @@ TEST_F(Faults, PollNoticesAnUnpluggedUnit) {
     runRequestSequence(window);
     unplug();
     size_t before = logLines(window).size();
-    EXPECT_TRUE(runMessageLoop([&] { return !portsOpen(); }, 3000));
+    EXPECT_TRUE(runMessageLoop(3000, [&] { return !portsOpen(); }));
     EXPECT_EQ(logSince(before), std::vector<std::string>{kLost});
     EXPECT_EQ(controlText(window, IDC_STATUS), kNotConnected);
     replug();
@@ -487,13 +462,14 @@ TEST_F(Faults, SendEndsTheLinkWhilePostedMessagesHoldOffThePoll) {
     size_t before = logLines(window).size();
     // A message is always waiting, so no WM_TIMER comes: only a send can notice.
     int posted = 0;
-    EXPECT_TRUE(runMessageLoop([&] { return !portsOpen(); }, 3000,
-                               [&] {
-                                   if (!(HIWORD(GetQueueStatus(QS_POSTMESSAGE)) & QS_POSTMESSAGE)) {
-                                       PostMessageA(window, WM_COMMAND, IDC_PAGE_SETTINGS, 0);
-                                       ++posted;
-                                   }
-                               }));
+    EXPECT_TRUE(runMessageLoop(
+        3000, [&] { return !portsOpen(); },
+        [&] {
+            if (!(HIWORD(GetQueueStatus(QS_POSTMESSAGE)) & QS_POSTMESSAGE)) {
+                PostMessageA(window, WM_COMMAND, IDC_PAGE_SETTINGS, 0);
+                ++posted;
+            }
+        }));
     EXPECT_EQ(logSince(before),
               (std::vector<std::string>{errorLine(kSiteOutPrepare, MMSYSERR_NODRIVER), kLost}));
     EXPECT_EQ(posted, 1); // the first send ended it

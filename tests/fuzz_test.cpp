@@ -57,13 +57,6 @@ std::string describe(const Delivery& d) {
     return s;
 }
 
-Bytes device(std::initializer_list<uint8_t> body) {
-    Bytes m = {0xF0, 0x2C, 0x5A, 0x42};
-    m.insert(m.end(), body.begin(), body.end());
-    m.push_back(0xF7);
-    return m;
-}
-
 Bytes nibbles(Bytes head, const char* text, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         uint8_t c = static_cast<uint8_t>(text[i]);
@@ -77,21 +70,21 @@ Bytes nibbles(Bytes head, const char* text, size_t count) {
 // Every report the panel understands, well formed.
 std::vector<Bytes> reports() {
     return {
-        device({0x0A, '1', '2', '3', '4', '0', '3', '0', '1'}),
-        device({0x08, '1', '2', '3', '4', '0', '3', '0', '1'}),
-        device({0x02, '1', '2', '3', '4', '0', '2', '9', '9'}),
-        device({0x0A, '4', '3', '2', '1', 0x7F, 0x7F, 0x7F, 0x7F}),
-        device({0x0C}),
-        device({0x41, 0x31, 1, 2, 3, 3, 1, 2, 2, 3, 2, 2, 1, 2, 2, 1, 2, 3, 7, 2, 2, 1}),
+        deviceFrame({0x0A, '1', '2', '3', '4', '0', '3', '0', '1'}),
+        deviceFrame({0x08, '1', '2', '3', '4', '0', '3', '0', '1'}),
+        deviceFrame({0x02, '1', '2', '3', '4', '0', '2', '9', '9'}),
+        deviceFrame({0x0A, '4', '3', '2', '1', 0x7F, 0x7F, 0x7F, 0x7F}),
+        deviceFrame({0x0C}),
+        deviceFrame({0x41, 0x31, 1, 2, 3, 3, 1, 2, 2, 3, 2, 2, 1, 2, 2, 1, 2, 3, 7, 2, 2, 1}),
         nibbles({0xF0, 0x2C, 0x5A, 0x42, 0x51, 0x0A}, "Studio A    ", 12),
         nibbles({0xF0, 0x2C, 0x5A, 0x42, 0x51, 0x1E}, "Truck 2     ", 12),
         nibbles({0xF0, 0x2C, 0x5A, 0x42, 0x51, 0x32}, "OB van      ", 12),
         nibbles({0xF0, 0x2C, 0x5A, 0x42, 0x51, 0x68}, "User FW21   ", 12),
         nibbles({0xF0, 0x2C, 0x5A, 0x42, 0x51, 0x40}, "\x12\x34\x00\x00\x89\xAB\xCD\xEF", 8),
-        device({0x57, 0x48, 0x0F, 0x0B}),
-        device({0x57, 0x79, 0x00, 0x05}),
-        device({0x57, 0x51, 0x08, 0x00}),
-        device({0x61, 0x07}),
+        deviceFrame({0x57, 0x48, 0x0F, 0x0B}),
+        deviceFrame({0x57, 0x79, 0x00, 0x05}),
+        deviceFrame({0x57, 0x51, 0x08, 0x00}),
+        deviceFrame({0x61, 0x07}),
         {0xF0, 0x7F, 0x00, 0x07, 0x46, 0x01, 0x1A, 0xF7},
         {0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x6A, 0x14, 0x1E, 0x1D, 0xF7},
     };

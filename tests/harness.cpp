@@ -5,6 +5,8 @@
 #include <commctrl.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -73,15 +75,17 @@ HWND reopenPanel(const char* argumentText) {
 namespace {
 
 struct BoxSearch {
-    HWND owner;
+    HWND panel;
     HWND found;
 };
 
-BOOL CALLBACK findOwnedBox(HWND candidate, LPARAM lParam) {
+// A visible dialog of the panel's thread other than the panel: a message box
+// has the dialog class whatever its owner.
+BOOL CALLBACK findBox(HWND candidate, LPARAM lParam) {
     auto* search = reinterpret_cast<BoxSearch*>(lParam);
     char className[32] = {};
     GetClassNameA(candidate, className, sizeof className);
-    if (std::string(className) == "#32770" && GetWindow(candidate, GW_OWNER) == search->owner) {
+    if (candidate != search->panel && std::string(className) == "#32770" && IsWindowVisible(candidate)) {
         search->found = candidate;
         return FALSE;
     }
@@ -91,20 +95,38 @@ BOOL CALLBACK findOwnedBox(HWND candidate, LPARAM lParam) {
 } // namespace
 
 MessageBoxSeen answerMessageBox(HWND owner, int button, const std::function<void()>& action) {
+    // A box that does not go when answered is closed harder after 5 s; an
+    // action that still has not returned after 15 s ends the test program
+    // with a failure instead of hanging the suite.
+    constexpr DWORD kCloseHarderMs = 5000;
+    constexpr DWORD kGiveUpMs = 15000;
     MessageBoxSeen seen;
     std::atomic<bool> over{false};
+    const DWORD thread = GetWindowThreadProcessId(owner, nullptr);
     std::thread reader([&] {
+        const DWORD start = GetTickCount();
         while (!over) {
             BoxSearch search{owner, nullptr};
-            EnumWindows(findOwnedBox, reinterpret_cast<LPARAM>(&search));
-            if (search.found && IsWindowVisible(search.found)) {
+            EnumThreadWindows(thread, findBox, reinterpret_cast<LPARAM>(&search));
+            const DWORD spent = GetTickCount() - start;
+            if (search.found && !seen.found) {
+                seen.found = true;
+                seen.owner = GetWindow(search.found, GW_OWNER);
                 char text[2048] = {};
                 GetWindowTextA(search.found, text, sizeof text);
                 seen.caption = text;
                 GetDlgItemTextA(search.found, 0xFFFF, text, sizeof text); // the box's message text
                 seen.text = text;
                 PostMessageA(search.found, WM_COMMAND, button, 0);
-                return;
+            } else if (search.found && spent > kCloseHarderMs) {
+                PostMessageA(search.found, WM_COMMAND, IDCANCEL, 0);
+                PostMessageA(search.found, WM_CLOSE, 0, 0);
+            }
+            if (spent > kGiveUpMs) {
+                std::fprintf(stderr, "a message box action did not return within %lu ms\n",
+                             static_cast<unsigned long>(kGiveUpMs));
+                std::fflush(stderr);
+                std::_Exit(1);
             }
             Sleep(10);
         }
@@ -235,6 +257,68 @@ bool runMessageLoop(DWORD limitMs, const std::function<bool()>& done) {
     }
     KillTimer(nullptr, wake);
     return reached;
+}
+
+bool runMessageLoop(DWORD limitMs, const std::function<bool()>& done, const std::function<void()>& watch) {
+    UINT_PTR wake = SetTimer(nullptr, 0, 50, nullptr);
+    const DWORD start = GetTickCount();
+    bool reached = done();
+    while (!reached && GetTickCount() - start < limitMs) {
+        MSG msg;
+        if (GetMessageA(&msg, nullptr, 0, 0) <= 0) break;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+        watch();
+        reached = done();
+    }
+    KillTimer(nullptr, wake);
+    return reached;
+}
+
+namespace {
+
+HWND recordedWindow;
+UINT recordedMessage;
+std::vector<SentMessage>* recording;
+
+LRESULT CALLBACK recordSentMessage(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && recording && call->hwnd == recordedWindow && call->message == recordedMessage)
+        recording->push_back({call->wParam, call->lParam});
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+} // namespace
+
+std::vector<SentMessage> recordSent(HWND window, UINT message, const std::function<void()>& action) {
+    std::vector<SentMessage> seen;
+    recordedWindow = window;
+    recordedMessage = message;
+    recording = &seen;
+    HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, recordSentMessage, nullptr, GetCurrentThreadId());
+    action();
+    UnhookWindowsHookEx(hook);
+    recording = nullptr;
+    return seen;
+}
+
+bool logHas(HWND window, const std::string& line) {
+    for (const std::string& l : logLines(window))
+        if (l == line) return true;
+    return false;
+}
+
+bool logContains(HWND window, const std::string& part) {
+    for (const std::string& l : logLines(window))
+        if (l.find(part) != std::string::npos) return true;
+    return false;
+}
+
+Bytes deviceFrame(std::initializer_list<uint8_t> body) {
+    Bytes frame = {0xF0, 0x2C, 0x5A, 0x42};
+    frame.insert(frame.end(), body.begin(), body.end());
+    frame.push_back(0xF7);
+    return frame;
 }
 
 void deliver() {

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -25,12 +26,16 @@ HWND reopenPanel(const char* argumentText = "");
 // During a firmware update the panel asks first; the question is answered Yes.
 void closePanel(HWND window);
 
-// Runs `action` while another thread waits for a message box owned by
-// `owner`, reads it and closes it with `button`. Returns the box's caption
-// and text ("" and "" when none appeared while the action ran).
+// Runs `action` while another thread waits for a message box of `owner`'s
+// thread, reads it and closes it with `button`. Returns the box's owner,
+// caption and text (found false when none appeared while the action ran). A
+// box that stays is closed harder after 5 s; an action that has not returned
+// after 15 s ends the test program with a failure instead of a hang.
 struct MessageBoxSeen {
     std::string caption;
     std::string text;
+    bool found = false;
+    HWND owner = nullptr; // the box's owner window
 };
 MessageBoxSeen answerMessageBox(HWND owner, int button, const std::function<void()>& action);
 
@@ -77,10 +82,29 @@ bool timerRunning(HWND window, UINT_PTR timer, UINT period);
 // after every message and at least every 50 ms) or `limitMs` has passed.
 // Returns whether `done` was reached.
 bool runMessageLoop(DWORD limitMs, const std::function<bool()>& done);
+// The same, running `watch` after every message.
+bool runMessageLoop(DWORD limitMs, const std::function<bool()>& done, const std::function<void()>& watch);
+
+// The messages `message` that `window` received by SendMessage (its own
+// included) while `action` ran, in order: a hook on this thread sees them
+// whatever window has the focus or the foreground.
+struct SentMessage {
+    WPARAM wParam;
+    LPARAM lParam;
+};
+std::vector<SentMessage> recordSent(HWND window, UINT message, const std::function<void()>& action);
+
+// Whether a line of the log is `line`, or contains `part`.
+bool logHas(HWND window, const std::string& line);
+bool logContains(HWND window, const std::string& part);
 
 // ---- With the simulated unit ----
 
 using Bytes = std::vector<uint8_t>;
+
+// A message of the unit's own protocol: F0 2C 5A 42, the command or report
+// byte and its payload, F7.
+Bytes deviceFrame(std::initializer_list<uint8_t> body);
 
 // The panel's second line at start: the kind of firmware image this test
 // program carries (the stand-in), at the clock openPanel sets.

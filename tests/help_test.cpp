@@ -3,11 +3,7 @@
 
 #include <windows.h>
 
-#include <atomic>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
-#include <thread>
 
 #include "core/resource.h"
 #include "harness.h"
@@ -19,72 +15,11 @@
 
 namespace {
 
-struct Shown {
-    bool found = false;
-    HWND owner = nullptr;
-    std::string caption;
-    std::string text;
-};
-
-struct Search {
-    HWND panel;
-    HWND found;
-};
-
-// Any dialog of the panel's thread other than the panel: a message box has
-// the dialog class whatever its owner.
-BOOL CALLBACK findBox(HWND candidate, LPARAM lParam) {
-    auto* search = reinterpret_cast<Search*>(lParam);
-    char className[32] = {};
-    GetClassNameA(candidate, className, sizeof className);
-    if (candidate != search->panel && std::string(className) == "#32770" && IsWindowVisible(candidate)) {
-        search->found = candidate;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// Presses a help button and, from a watchdog thread, reads the message box it
-// opens and closes it with its OK button. A box that does not go is closed
-// harder after a few seconds; if the press still has not returned, the test
-// program ends with a failure instead of hanging the suite.
-Shown pressHelp(HWND window, int button) {
-    constexpr DWORD kCloseHarderMs = 5000;
-    constexpr DWORD kGiveUpMs = 15000;
-    Shown shown;
-    std::atomic<bool> returned{false};
-    const DWORD panelThread = GetCurrentThreadId();
-    std::thread watchdog([&] {
-        const DWORD start = GetTickCount();
-        while (!returned) {
-            Search search{window, nullptr};
-            EnumThreadWindows(panelThread, findBox, reinterpret_cast<LPARAM>(&search));
-            const DWORD spent = GetTickCount() - start;
-            if (search.found && !shown.found) {
-                shown.found = true;
-                shown.owner = GetWindow(search.found, GW_OWNER);
-                char text[2048] = {};
-                GetWindowTextA(search.found, text, sizeof text);
-                shown.caption = text;
-                GetDlgItemTextA(search.found, 0xFFFF, text, sizeof text); // the box's message text
-                shown.text = text;
-                PostMessageA(search.found, WM_COMMAND, IDOK, 0);
-            } else if (search.found && spent > kCloseHarderMs) {
-                PostMessageA(search.found, WM_COMMAND, IDCANCEL, 0);
-                PostMessageA(search.found, WM_CLOSE, 0, 0);
-            }
-            if (spent > kGiveUpMs) {
-                std::fprintf(stderr, "help button %d: the press did not return within %lu ms\n", button,
-                             static_cast<unsigned long>(kGiveUpMs));
-                std::fflush(stderr);
-                std::_Exit(1);
-            }
-            Sleep(25);
-        }
-    });
-    SendMessageA(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0); // returns when the box closes
-    returned = true;
-    watchdog.join();
+// Presses a help button; the harness reads the message box it opens and
+// closes it with its OK button.
+MessageBoxSeen pressHelp(HWND window, int button) {
+    MessageBoxSeen shown = answerMessageBox(
+        window, IDOK, [&] { SendMessageA(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0); });
     EXPECT_TRUE(shown.found) << "no message box";
     EXPECT_EQ(shown.owner, window) << "the box belongs to the panel";
     return shown;
@@ -92,7 +27,7 @@ Shown pressHelp(HWND window, int button) {
 
 TEST(Help, VarispeedHelp) {
     HWND window = openPanel();
-    Shown shown = pressHelp(window, IDC_VARISPEED_HELP);
+    MessageBoxSeen shown = pressHelp(window, IDC_VARISPEED_HELP);
     EXPECT_EQ(shown.caption, "   Word Clock Varispeed");
     EXPECT_EQ(shown.text, "Use varispeed to generate non standard sample rates locked\n"
                           "to the video reference. Asynchronously recorded audio files can\n"
@@ -109,7 +44,7 @@ TEST(Help, VarispeedHelp) {
 
 TEST(Help, FirmwareHelp) {
     HWND window = openPanel();
-    Shown shown = pressHelp(window, IDC_UPDATE_HELP);
+    MessageBoxSeen shown = pressHelp(window, IDC_UPDATE_HELP);
     EXPECT_EQ(shown.caption, "   Firmware 3.0");
     EXPECT_EQ(shown.text,
               "To update your zembrax firmware to version 3.0 you first\n"

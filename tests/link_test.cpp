@@ -26,21 +26,6 @@ const Bytes kMmcRead = {0xF0, 0x7F, 0x7F, 0x06, 0x42, 0x02, 0x46, 0x01, 0xF7};
 const Bytes kSettingsRequest = {0xF0, 0x2C, 0x5A, 0x42, 0x40, 0xF7};
 const Bytes kVarispeedRelease = {0xF0, 0x2C, 0x5A, 0x42, 0x5E, 0xF7};
 
-Bytes device(std::initializer_list<uint8_t> body) {
-    Bytes message = {0xF0, 0x2C, 0x5A, 0x42};
-    message.reserve(body.size() + 5);
-    for (uint8_t b : body)
-        message.push_back(b);
-    message.push_back(0xF7);
-    return message;
-}
-
-bool logHas(HWND window, const std::string& line) {
-    for (const std::string& l : logLines(window))
-        if (l == line) return true;
-    return false;
-}
-
 const char* const kStamp = "2026.03.07 09:05:02 ";
 
 class Link : public ::testing::Test {
@@ -96,9 +81,10 @@ TEST_F(Link, RequestSequenceSendsOneRequestPerTick) {
     connectAndIdentify(window);
     clearSent();
     const std::vector<Bytes> expected = {
-        device({0x50, 0x0A}), device({0x50, 0x1E}), device({0x50, 0x32}), device({0x50, 0x68}),
-        kVarispeedRelease,    kSettingsRequest,     device({0x56, 0x48}), device({0x56, 0x79}),
-        device({0x56, 0x51}), device({0x50, 0x40}), device({0x60, 0x01}),
+        deviceFrame({0x50, 0x0A}), deviceFrame({0x50, 0x1E}), deviceFrame({0x50, 0x32}),
+        deviceFrame({0x50, 0x68}), kVarispeedRelease,         kSettingsRequest,
+        deviceFrame({0x56, 0x48}), deviceFrame({0x56, 0x79}), deviceFrame({0x56, 0x51}),
+        deviceFrame({0x50, 0x40}), deviceFrame({0x60, 0x01}),
     };
     for (size_t step = 0; step < expected.size(); ++step) {
         EXPECT_TRUE(timerRunning(window, kTimerQuerySequence, 20)) << "before step " << step;
@@ -299,7 +285,7 @@ TEST_F(Link, ReleaseTellsTheUnitAndCloses) {
     SetDlgItemTextA(window, IDC_VARISPEED_FREQ, "48000533");
     size_t before = logSize();
     command(window, IDC_RELEASE, BN_CLICKED);
-    EXPECT_EQ(sent(), (std::vector<Bytes>{kVarispeedRelease, device({0x60, 0x00})}));
+    EXPECT_EQ(sent(), (std::vector<Bytes>{kVarispeedRelease, deviceFrame({0x60, 0x00})}));
     EXPECT_EQ(newLogLines(before),
               std::vector<std::string>{std::string(kStamp) + "MIDI connection released"});
     EXPECT_EQ(controlText(window, IDC_STATUS), "zembrax HD not connected");
@@ -328,13 +314,17 @@ TEST_F(Link, UnpluggedUnitIsLostOnTheNextPoll) {
     EXPECT_NE(panel.inputPort, nullptr); // alive
     simUnplug(0);
     size_t before = logSize();
-    tick(window, kTimerPoll);
+    // The focus goes to Connect: seen as the dialog's own WM_NEXTDLGCTL, so the
+    // check holds whatever window of the desktop is active.
+    std::vector<SentMessage> focus = recordSent(window, WM_NEXTDLGCTL, [&] { tick(window, kTimerPoll); });
     EXPECT_EQ(newLogLines(before), std::vector<std::string>{std::string(kStamp) + "MIDI connection lost"});
     EXPECT_EQ(controlText(window, IDC_STATUS), "zembrax HD not connected");
     EXPECT_EQ(panel.inputPort, nullptr);
     EXPECT_FALSE(timerRunning(window, kTimerPoll, 500));
     EXPECT_FALSE(isShown(window, IDC_PAGE_SETTINGS));
-    EXPECT_EQ(GetFocus(), GetDlgItem(window, IDC_CONNECT));
+    ASSERT_EQ(focus.size(), 1u);
+    EXPECT_EQ(reinterpret_cast<HWND>(focus[0].wParam), GetDlgItem(window, IDC_CONNECT));
+    EXPECT_EQ(focus[0].lParam, TRUE);
     simReplug(0);
     connectAndIdentify(window);
     EXPECT_EQ(panel.serialNumber, 1234);
@@ -376,8 +366,8 @@ TEST(AutoConnectSwitch, ShippedStartConnectsByItself) {
 TEST_F(Link, BackToBackReportsBothArrive) {
     connectAndIdentify(window);
     size_t before = logSize();
-    Bytes two = device({0x61, 0x03});
-    Bytes second = device({0x61, 0x05});
+    Bytes two = deviceFrame({0x61, 0x03});
+    Bytes second = deviceFrame({0x61, 0x05});
     two.insert(two.end(), second.begin(), second.end());
     unitSends(two);
     EXPECT_EQ(newLogLines(before),
@@ -395,7 +385,7 @@ TEST_F(Link, ManyReportsInARowAllArrive) {
     size_t before = logSize();
     Bytes burst;
     for (int i = 0; i < 10; ++i) {
-        Bytes event = device({0x61, 0x02});
+        Bytes event = deviceFrame({0x61, 0x02});
         burst.insert(burst.end(), event.begin(), event.end());
     }
     unitSends(burst);
@@ -407,10 +397,10 @@ TEST_F(Link, MalformedMessageDoesNotSilenceLaterInput) {
     connectAndIdentify(window);
     size_t before = logSize();
     simCorruptNext(0);
-    unitSends(device({0x61, 0x02}));
+    unitSends(deviceFrame({0x61, 0x02}));
     EXPECT_EQ(logSize(), before);
     for (int i = 0; i < 3; ++i)
-        unitSends(device({0x61, 0x02}));
+        unitSends(deviceFrame({0x61, 0x02}));
     EXPECT_EQ(newLogLines(before).size(), 3u);
 }
 
@@ -446,7 +436,7 @@ TEST_F(Link, LateNotificationForAQueuedBufferIsIgnored) {
     SendMessageA(window, MM_MIM_LONGERROR, handle, reinterpret_cast<LPARAM>(&pair.headerB));
     EXPECT_EQ(logSize(), before);
     EXPECT_EQ(simQueuedInputBuffers(0), 2);
-    unitSends(device({0x61, 0x02}));
+    unitSends(deviceFrame({0x61, 0x02}));
     EXPECT_EQ(logSize(), before + 1);
 }
 
@@ -463,12 +453,12 @@ TEST_F(Link, RequeueFailureStillDispatchesWhatArrived) {
     connectAndIdentify(window);
     size_t before = logSize();
     simFailCall("midiInAddBuffer", MMSYSERR_NOMEM, 0, 1);
-    unitSends(device({0x61, 0x02}));
+    unitSends(deviceFrame({0x61, 0x02}));
     std::vector<std::string> lines = newLogLines(before);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], std::string(kStamp) + "locked to internal reference");
     EXPECT_EQ(lines[1], errorLine(kSiteInRequeue, MMSYSERR_NOMEM));
-    unitSends(device({0x61, 0x02})); // the other buffer is still with the driver
+    unitSends(deviceFrame({0x61, 0x02})); // the other buffer is still with the driver
     EXPECT_EQ(newLogLines(before).size(), 3u);
 }
 

@@ -403,7 +403,8 @@ std::vector<MenuEntry> entriesOf(HMENU menu, int first) {
 }
 
 // What the open popup menu showed; the timer that reads it runs inside the
-// menu's own message loop and then picks the last entry with the keyboard.
+// menu's own message loop and then picks the last entry with keys posted to
+// the menu itself, so that it works whatever window has the keyboard focus.
 std::vector<MenuEntry> popupSeen;
 bool popupOpened;
 
@@ -413,10 +414,17 @@ void CALLBACK readPopupMenu(HWND, UINT, UINT_PTR timer, DWORD) {
     KillTimer(nullptr, timer);
     popupOpened = true;
     popupSeen = entriesOf(reinterpret_cast<HMENU>(SendMessageA(popup, MN_GETHMENU, 0, 0)), 0);
-    keybd_event(VK_UP, 0, 0, 0); // from no selection to the last entry
-    keybd_event(VK_UP, 0, KEYEVENTF_KEYUP, 0);
-    keybd_event(VK_RETURN, 0, 0, 0);
-    keybd_event(VK_RETURN, 0, KEYEVENTF_KEYUP, 0);
+    PostMessageA(popup, WM_KEYDOWN, VK_UP, 0); // from no selection to the last entry
+    PostMessageA(popup, WM_KEYUP, VK_UP, 0xC0000000);
+    PostMessageA(popup, WM_KEYDOWN, VK_RETURN, 0);
+    PostMessageA(popup, WM_KEYUP, VK_RETURN, 0xC0000000);
+}
+
+// A menu still open after 5 s is closed, so a lost key fails the test
+// instead of hanging the suite.
+void CALLBACK closeStuckMenu(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    EndMenu();
 }
 
 TEST_F(LogMenu, BothMenusCarryTheEntriesAndActOnThem) {
@@ -447,10 +455,11 @@ TEST_F(LogMenu, BothMenusCarryTheEntriesAndActOnThem) {
         appendLog("ID 80 mmResult 2 bad device\n");
         popupSeen.clear();
         popupOpened = false;
-        SetForegroundWindow(window);
         UINT_PTR timer = SetTimer(nullptr, 0, 20, readPopupMenu);
+        UINT_PTR guard = SetTimer(nullptr, 0, 5000, closeStuckMenu);
         SendMessageA(window, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(c.target), c.where);
         KillTimer(nullptr, timer);
+        KillTimer(nullptr, guard);
         pumpMessages(); // the chosen entry arrives as WM_COMMAND
         EXPECT_EQ(popupOpened, c.opens);
         if (!c.opens) continue;

@@ -20,11 +20,10 @@
 #include <string>
 #include <vector>
 
+#include "harness.h"
 #include "sim_control.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 // One notification as the window saw it, with the buffer contents copied out
 // at that moment (the buffer is reused afterwards).
@@ -168,13 +167,6 @@ Bytes ask(Link& link, const Bytes& request) {
     return replies.size() > before ? replies[before].data : Bytes{};
 }
 
-Bytes unitFrame(std::initializer_list<uint8_t> commandAndPayload) {
-    Bytes b{0xF0, 0x2C, 0x5A, 0x42};
-    b.insert(b.end(), commandAndPayload);
-    b.push_back(0xF7);
-    return b;
-}
-
 std::string nibbleText(const Bytes& b, size_t first, size_t characters) {
     std::string s;
     for (size_t i = 0; i < characters; ++i) {
@@ -303,7 +295,7 @@ TEST_F(SimTest, IdentityRoundTripTakesWireTime) {
     Link link;
     link.queue(0);
     const auto sent = std::chrono::steady_clock::now();
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x01})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x01})));
     ASSERT_TRUE(pumpUntil([] { return !noticesOf(MM_MIM_LONGDATA).empty(); }));
     const Notice reply = noticesOf(MM_MIM_LONGDATA)[0];
     EXPECT_EQ(reinterpret_cast<WPARAM>(link.in), reply.wParam);
@@ -323,12 +315,12 @@ TEST_F(SimTest, IdentityRoundTripTakesWireTime) {
     const char noFirmware[4] = {0x7F, 0x7F, 0x7F, 0x7F};
     simSetIdentity(0, "2001", noFirmware, 0x08);
     EXPECT_EQ((Bytes{0xF0, 0x2C, 0x5A, 0x42, 0x08, '2', '0', '0', '1', 0x7F, 0x7F, 0x7F, 0x7F, 0xF7}),
-              ask(link, unitFrame({0x01})));
+              ask(link, deviceFrame({0x01})));
 }
 
 TEST_F(SimTest, SettingsReportFollowsParameterCommands) {
     Link link;
-    Bytes report = ask(link, unitFrame({0x40}));
+    Bytes report = ask(link, deviceFrame({0x40}));
     ASSERT_EQ(27u, report.size());
     EXPECT_EQ(0x41, report[4]);
     EXPECT_EQ(0x00, report[5]);
@@ -339,13 +331,13 @@ TEST_F(SimTest, SettingsReportFollowsParameterCommands) {
     EXPECT_EQ(0x01, report[25]);
     EXPECT_EQ(0xF7, report[26]);
 
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x44, 2, 5})));  // SD standard B&W 30
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x42, 4, 5})));  // HD rate position 5
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x44, 3, 5})));  // HD group 5: 720p 60
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x42, 25, 1}))); // NTSC black +7.5 IRE
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x42, 24, 1}))); // Black Dolby
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x44, 17, 7}))); // word out 7-8 Pilotton
-    report = ask(link, unitFrame({0x40}));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x44, 2, 5})));  // SD standard B&W 30
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x42, 4, 5})));  // HD rate position 5
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x44, 3, 5})));  // HD group 5: 720p 60
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x42, 25, 1}))); // NTSC black +7.5 IRE
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x42, 24, 1}))); // Black Dolby
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x44, 17, 7}))); // word out 7-8 Pilotton
+    report = ask(link, deviceFrame({0x40}));
     ASSERT_EQ(27u, report.size());
     EXPECT_EQ(5, report[7]);
     EXPECT_EQ(5, report[8]);
@@ -356,11 +348,11 @@ TEST_F(SimTest, SettingsReportFollowsParameterCommands) {
     EXPECT_EQ(0, simProtocolViolations(0));
 
     // Out of range, unknown parameter, or the wrong command: counted, not applied.
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x44, 2, 6})));
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x44, 2, 0})));
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x44, 20, 1})));
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x44, 4, 1})));
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x42, 26, 2})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x44, 2, 6})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x44, 2, 0})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x44, 20, 1})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x44, 4, 1})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x42, 26, 2})));
     EXPECT_EQ(5, simProtocolViolations(0));
     EXPECT_EQ(5, simGetParameter(0, 2));
     EXPECT_EQ(5, simGetParameter(0, 4));
@@ -369,7 +361,7 @@ TEST_F(SimTest, SettingsReportFollowsParameterCommands) {
 
 TEST_F(SimTest, ProfileNamesRecallAndStore) {
     Link link;
-    Bytes name = ask(link, unitFrame({0x50, 0x1E}));
+    Bytes name = ask(link, deviceFrame({0x50, 0x1E}));
     ASSERT_EQ(31u, name.size());
     EXPECT_EQ(0x51, name[4]);
     EXPECT_EQ(0x1E, name[5]);
@@ -387,68 +379,69 @@ TEST_F(SimTest, ProfileNamesRecallAndStore) {
     rename.push_back(0xF7);
     ASSERT_EQ(30u, rename.size());
     ASSERT_EQ(MMSYSERR_NOERROR, link.send(rename));
-    EXPECT_EQ("Studio A", nibbleText(ask(link, unitFrame({0x50, 0x0A})), 6, 12));
+    EXPECT_EQ("Studio A", nibbleText(ask(link, deviceFrame({0x50, 0x0A})), 6, 12));
     char held[13];
     ASSERT_EQ(0, simGetProfileName(0, 0, held));
     EXPECT_STREQ("Studio A", held);
 
     // Store profile 1 with SD standard PAL 23.98, change it, recall profile 1.
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x44, 2, 4})));
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x54})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x44, 2, 4})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x54})));
     EXPECT_EQ(4, simGetStoredParameter(0, 0, 2));
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x44, 2, 1})));
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x46, 1})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x44, 2, 1})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x46, 1})));
     EXPECT_EQ(4, simGetParameter(0, 2));
 
     // Recall profile 3: factory settings, current profile 2 in the flags.
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x46, 3})));
-    Bytes report = ask(link, unitFrame({0x40}));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x46, 3})));
+    Bytes report = ask(link, deviceFrame({0x40}));
     ASSERT_EQ(27u, report.size());
     EXPECT_EQ(2, report[5] & 3);
     EXPECT_EQ(2, report[7]);
 
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x46, 5})));
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x50, 0x14})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x46, 5})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x50, 0x14})));
     EXPECT_EQ(2, simProtocolViolations(0));
     EXPECT_EQ(2, simGetFlags(0) & 3);
 }
 
 TEST_F(SimTest, CalibrationLiveStoredAndReports) {
     Link link;
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x58, 0x79, 0x0F, 0x0B}))); // -5 live
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x58, 0x79, 0x0F, 0x0B}))); // -5 live
     EXPECT_EQ(0xFB, simGetCalibration(0, 0x79, 0));
     EXPECT_EQ(0x00, simGetCalibration(0, 0x79, 1));
     EXPECT_EQ((Bytes{0xF0, 0x2C, 0x5A, 0x42, 0x57, 0x79, 0x0F, 0x0B, 0xF7}),
-              ask(link, unitFrame({0x56, 0x79})));
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x5A, 0x79, 0x00, 0x05})));
+              ask(link, deviceFrame({0x56, 0x79})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x5A, 0x79, 0x00, 0x05})));
     EXPECT_EQ(0x05, simGetCalibration(0, 0x79, 1));
     EXPECT_EQ(0xFB, simGetCalibration(0, 0x79, 0));
 
     // Configuration protect is a flag of the settings report.
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x58, 0x50, 0x00, 0x01})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x58, 0x50, 0x00, 0x01})));
     EXPECT_EQ(0x20, simGetFlags(0) & 0x20);
     EXPECT_EQ(0, simGetCalibration(0, 0x50, 1));
 
     // Oscillator words: VCXO in bytes 6..9, TCXO in bytes 14..21.
     simSetOscillatorWords(0, 0x1234, 0x000186A0);
-    Bytes words = ask(link, unitFrame({0x50, 0x40}));
+    Bytes words = ask(link, deviceFrame({0x50, 0x40}));
     ASSERT_EQ(23u, words.size());
     EXPECT_EQ((Bytes{0x01, 0x02, 0x03, 0x04}), Bytes(words.begin() + 6, words.begin() + 10));
     EXPECT_EQ((Bytes{0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x0A, 0x00}),
               Bytes(words.begin() + 14, words.begin() + 22));
 
     // Varispeed 48000533 mHz, then released.
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x5C, 0x02, 0x0B, 0x0F, 0x01, 0x0E, 0x00, 0x00, 0x05})));
+    ASSERT_EQ(MMSYSERR_NOERROR,
+              link.send(deviceFrame({0x5C, 0x02, 0x0B, 0x0F, 0x01, 0x0E, 0x00, 0x00, 0x05})));
     uint32_t q = 0;
     EXPECT_EQ(1, simGetVarispeed(0, &q));
     EXPECT_EQ(737271813u, q);
     EXPECT_EQ(0x40, simGetFlags(0) & 0x40);
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x5E})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x5E})));
     EXPECT_EQ(0, simGetVarispeed(0, nullptr));
     EXPECT_EQ(0, simProtocolViolations(0));
 
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x58, 0x79, 0x10, 0x00}))); // not a nibble pair
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x56, 0x50})));             // no such report
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x58, 0x79, 0x10, 0x00}))); // not a nibble pair
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x56, 0x50})));             // no such report
     EXPECT_EQ(2, simProtocolViolations(0));
     EXPECT_EQ(0xFB, simGetCalibration(0, 0x79, 0));
 }
@@ -457,7 +450,7 @@ TEST_F(SimTest, TwoMessagesBackToBackFillTwoQueuedBuffers) {
     Link link;
     link.queue(0);
     link.queue(1);
-    const Bytes first = unitFrame({0x61, 0x02}), second = unitFrame({0x57, 0x48, 0x00, 0x03});
+    const Bytes first = deviceFrame({0x61, 0x02}), second = deviceFrame({0x57, 0x48, 0x00, 0x03});
     Bytes both = first;
     both.insert(both.end(), second.begin(), second.end());
     simSendRaw(0, both.data(), both.size());
@@ -500,7 +493,7 @@ TEST_F(SimTest, PanelStyleRequeueReceivesEverything) {
         link.queue(n.lParam == reinterpret_cast<LPARAM>(&link.header[0]) ? 1 : 0);
     };
     for (uint8_t item : {0x0A, 0x1E, 0x32, 0x68})
-        ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x50, item})));
+        ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x50, item})));
     ASSERT_EQ(0, simWaitIdlePumping(3000));
     onNotice = nullptr;
     auto got = noticesOf(MM_MIM_LONGDATA);
@@ -522,7 +515,7 @@ TEST_F(SimTest, MessageWithoutQueuedBufferIsLostAfterTheGraceTime) {
     link.queue(0);
     settle();
     ASSERT_EQ(1u, noticesOf(MM_MIM_LONGDATA).size());
-    EXPECT_EQ(unitFrame({0x61, 0x03}), noticesOf(MM_MIM_LONGDATA)[0].data);
+    EXPECT_EQ(deviceFrame({0x61, 0x03}), noticesOf(MM_MIM_LONGDATA)[0].data);
     EXPECT_EQ(1, simLostMessages(0));
 }
 
@@ -560,7 +553,7 @@ TEST_F(SimTest, ShortMessagesCorruptionAndStrayBytes) {
     EXPECT_EQ(0x21F1, data[0].lParam);
     auto broken = noticesOf(MM_MIM_LONGERROR);
     ASSERT_EQ(1u, broken.size());
-    EXPECT_EQ(unitFrame({0x61, 0x02}), broken[0].data);
+    EXPECT_EQ(deviceFrame({0x61, 0x02}), broken[0].data);
     EXPECT_TRUE(noticesOf(MM_MIM_LONGDATA).empty());
 
     // A SysEx cut short by a status byte comes back without its 0xF7.
@@ -592,13 +585,13 @@ TEST_F(SimTest, InjectedFailuresAndDelayedOutputDone) {
 
     Link link;
     simFailCall("midiOutLongMsg", MIDIERR_NOTREADY, 0, 0);
-    EXPECT_EQ(MIDIERR_NOTREADY, link.send(unitFrame({0x01})));
-    EXPECT_EQ(MIDIERR_NOTREADY, link.send(unitFrame({0x01})));
+    EXPECT_EQ(MIDIERR_NOTREADY, link.send(deviceFrame({0x01})));
+    EXPECT_EQ(MIDIERR_NOTREADY, link.send(deviceFrame({0x01})));
     EXPECT_EQ(0u, simReceivedCount(0));
     simClearFailures();
 
     // Header without MHDR_PREPARED.
-    Bytes message = unitFrame({0x40});
+    Bytes message = deviceFrame({0x40});
     MIDIHDR h{};
     h.lpData = reinterpret_cast<LPSTR>(message.data());
     h.dwBufferLength = static_cast<DWORD>(message.size());
@@ -629,7 +622,7 @@ TEST_F(SimTest, InjectedFailuresAndDelayedOutputDone) {
 TEST_F(SimTest, UnpluggedUnitVanishesAndItsHandlesStayDead) {
     auto link = std::make_unique<Link>();
     link->queue(0);
-    Bytes message = unitFrame({0x01});
+    Bytes message = deviceFrame({0x01});
     MIDIHDR prepared{};
     prepared.lpData = reinterpret_cast<LPSTR>(message.data());
     prepared.dwBufferLength = static_cast<DWORD>(message.size());
@@ -660,7 +653,7 @@ TEST_F(SimTest, UnpluggedUnitVanishesAndItsHandlesStayDead) {
     ASSERT_EQ(1u, noticesOf(MM_MIM_LONGDATA).size());
     EXPECT_TRUE(noticesOf(MM_MIM_LONGDATA)[0].data.empty());
     EXPECT_EQ(1u, noticesOf(MM_MIM_CLOSE).size());
-    EXPECT_EQ(14u, ask(fresh, unitFrame({0x01})).size());
+    EXPECT_EQ(14u, ask(fresh, deviceFrame({0x01})).size());
 }
 
 TEST_F(SimTest, DeadHandlesCanRefuseResetAndClose) {
@@ -694,7 +687,7 @@ TEST_F(SimTest, DeadHandlesCanRefuseResetAndClose) {
         // A replugged unit opens anew whatever was left.
         simReplug(0);
         Link fresh;
-        EXPECT_EQ(14u, ask(fresh, unitFrame({0x01})).size());
+        EXPECT_EQ(14u, ask(fresh, deviceFrame({0x01})).size());
         link.in = nullptr; // left to the dead driver
         link.out = nullptr;
     }
@@ -717,15 +710,16 @@ TEST_F(SimTest, ProtocolViolationsAndUnknownCommandsAreCounted) {
     EXPECT_EQ(0, simUnknownCommands(0));
     EXPECT_EQ(violations.size(), simReceivedCount(0));
 
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x33})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x33})));
     ASSERT_EQ(MMSYSERR_NOERROR, link.send({0xF0, 0x41, 0x10, 0x42, 0xF7}));
     ASSERT_EQ(MMSYSERR_NOERROR, midiOutShortMsg(link.out, 0x00403C90));
     EXPECT_EQ(3, simUnknownCommands(0));
 
     // Commands the unit acts on without a violation.
     for (const Bytes& m :
-         {unitFrame({0x0B}), unitFrame({0x20}), unitFrame({0x22, 0x45, 0x52}), unitFrame({0x3E, 0x03}),
-          unitFrame({0x60, 0x01}), Bytes{0xF0, 0x7F, 0x7F, 0x06, 0x4A, 0x01, 0x02, 0xF7},
+         {deviceFrame({0x0B}), deviceFrame({0x20}), deviceFrame({0x22, 0x45, 0x52}),
+          deviceFrame({0x3E, 0x03}), deviceFrame({0x60, 0x01}),
+          Bytes{0xF0, 0x7F, 0x7F, 0x06, 0x4A, 0x01, 0x02, 0xF7},
           Bytes{0xF0, 0x7F, 0x7F, 0x06, 0x44, 0x06, 0x01, 0x21, 0x02, 0x03, 0x00, 0x00, 0xF7},
           Bytes{0xF0, 0x7F, 0x7F, 0x06, 0x02, 0xF7}, Bytes{0xF0, 0x7F, 0x7F, 0x06, 0x01, 0xF7}})
         ASSERT_EQ(MMSYSERR_NOERROR, link.send(m));
@@ -753,17 +747,17 @@ TEST_F(SimTest, FrontPanelChangesReportEvents) {
     ASSERT_EQ(0, simFrontPanelSet(0, 1, 3));
     settle();
     ASSERT_EQ(1u, noticesOf(MM_MIM_LONGDATA).size());
-    EXPECT_EQ(unitFrame({0x61, 0x07}), noticesOf(MM_MIM_LONGDATA)[0].data);
+    EXPECT_EQ(deviceFrame({0x61, 0x07}), noticesOf(MM_MIM_LONGDATA)[0].data);
     EXPECT_EQ(3, simGetParameter(0, 1));
     EXPECT_EQ(-1, simFrontPanelSet(0, 1, 9));
 
     link.queue(1);
     ASSERT_EQ(0, simFrontPanelSaveProfile(0));
     settle();
-    EXPECT_EQ(unitFrame({0x61, 0x08}), noticesOf(MM_MIM_LONGDATA)[1].data);
+    EXPECT_EQ(deviceFrame({0x61, 0x08}), noticesOf(MM_MIM_LONGDATA)[1].data);
     EXPECT_EQ(3, simGetStoredParameter(0, 0, 1));
 
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x58, 0x50, 0x00, 0x01})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x58, 0x50, 0x00, 0x01})));
     EXPECT_EQ(-2, simFrontPanelSet(0, 1, 2));
     EXPECT_EQ(3, simGetParameter(0, 1));
 }
@@ -792,7 +786,7 @@ TEST_F(SimTest, ConfigurationTextBuildsTheWorld) {
     ASSERT_EQ(2u, midiOutGetNumDevs());
     Link second(2, 1);
     EXPECT_EQ((Bytes{0xF0, 0x2C, 0x5A, 0x42, 0x08, '2', '0', '0', '1', 0x7F, 0x7F, 0x7F, 0x7F, 0xF7}),
-              ask(second, unitFrame({0x01})));
+              ask(second, deviceFrame({0x01})));
     EXPECT_EQ(1u, simReceivedCount(1));
     EXPECT_EQ(0u, simReceivedCount(0));
 
@@ -808,7 +802,7 @@ TEST_F(SimTest, ConfiguredByteTimeSetsTheWire) {
     Link link;
     link.queue(0);
     const auto sent = std::chrono::steady_clock::now();
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x01})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x01})));
     ASSERT_TRUE(pumpUntil([] { return !noticesOf(MM_MIM_LONGDATA).empty(); }));
     EXPECT_GE(noticesOf(MM_MIM_LONGDATA)[0].at - sent, std::chrono::milliseconds(100));
 }
@@ -858,8 +852,8 @@ TEST_F(SimTest, WireLogHasBothDirections) {
     simSetWireLogFile(path);
     {
         Link link;
-        ask(link, unitFrame({0x01}));
-        link.send(unitFrame({0x33}));
+        ask(link, deviceFrame({0x01}));
+        link.send(deviceFrame({0x33}));
     }
     simSetWireLogFile(nullptr);
     std::ifstream file(path);
@@ -1077,7 +1071,7 @@ TEST_F(SimTimeCodeTest, PulledDownRatesRunSlower) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rate * 10 + c.mode);
         send(link, locate(c.rate, 0, 0, 0));
-        send(link, unitFrame({0x3E, c.mode}));
+        send(link, deviceFrame({0x3E, c.mode}));
         send(link, kMmcPlay);
         advance(1000);
         EXPECT_EQ(c.after1000, generatorTime());
@@ -1091,7 +1085,7 @@ TEST_F(SimTimeCodeTest, PulledDownRatesRunSlower) {
     }
     // The MMC mode reports the pull-down in bit 4.
     EXPECT_EQ((Bytes{0xF0, 0x7F, 0x00, 0x07, 0x46, 0x01, 0x1A, 0xF7}), ask(link, kMmcRead));
-    send(link, unitFrame({0x3E, 0x02}));
+    send(link, deviceFrame({0x3E, 0x02}));
     EXPECT_EQ((Bytes{0xF0, 0x7F, 0x00, 0x07, 0x46, 0x01, 0x0A, 0xF7}), ask(link, kMmcRead));
     EXPECT_EQ(0, simProtocolViolations(0));
 }
@@ -1164,7 +1158,7 @@ TEST_F(SimTimeCodeTest, JamOffsetAgainstThePcClock) {
     ASSERT_EQ(0, simTimeCodeOffset(0, &atPlay, &now));
     EXPECT_EQ(10, atPlay);
     send(link, locate(3, 23, 59, 59, 15));
-    send(link, unitFrame({0x3E, 0x03}));
+    send(link, deviceFrame({0x3E, 0x03}));
     send(link, kMmcPlay);
     ASSERT_EQ(0, simTimeCodeOffset(0, &atPlay, &now));
     EXPECT_EQ(-490, atPlay); // frame 15 at 29.97 is 500.5 ms into its second
@@ -1204,8 +1198,8 @@ TEST_F(SimTest, CaptureTuningAndEraseEeprom) {
     uint16_t vcxo = 0;
     uint32_t tcxo = 0;
     ASSERT_EQ(0, simGetOscillatorWords(0, &vcxo, &tcxo));
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x20})));
-    Bytes words = ask(link, unitFrame({0x50, 0x40}));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x20})));
+    Bytes words = ask(link, deviceFrame({0x50, 0x40}));
     ASSERT_EQ(23u, words.size());
     const uint16_t newVcxo = static_cast<uint16_t>(vcxo + 3);
     const uint32_t newTcxo = tcxo + 100;
@@ -1218,14 +1212,14 @@ TEST_F(SimTest, CaptureTuningAndEraseEeprom) {
     EXPECT_EQ(newTcxo, reported);
 
     // Stored values, names and profiles go back to the factory; live values stay.
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x5A, 0x48, 0x01, 0x02})));
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x58, 0x79, 0x00, 0x07})));
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x5A, 0x50, 0x00, 0x01})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x5A, 0x48, 0x01, 0x02})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x58, 0x79, 0x00, 0x07})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x5A, 0x50, 0x00, 0x01})));
     ASSERT_EQ(0, simSetProfileName(0, 2, "Studio C"));
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x44, 2, 4})));
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x54})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x44, 2, 4})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x54})));
     ASSERT_EQ(4, simGetStoredParameter(0, 0, 2));
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x22, 'E', 'R'})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x22, 'E', 'R'})));
     EXPECT_EQ(0, simGetCalibration(0, 0x48, 1));
     EXPECT_EQ(0, simGetCalibration(0, 0x50, 1));
     EXPECT_EQ(7, simGetCalibration(0, 0x79, 0));
@@ -1239,7 +1233,7 @@ TEST_F(SimTest, CaptureTuningAndEraseEeprom) {
     ASSERT_EQ(0, simGetOscillatorWords(0, &v2, &t2));
     EXPECT_EQ(vcxo, v2);
     EXPECT_EQ(tcxo, t2);
-    EXPECT_EQ("Profile 1", nibbleText(ask(link, unitFrame({0x50, 0x0A})), 6, 12));
+    EXPECT_EQ("Profile 1", nibbleText(ask(link, deviceFrame({0x50, 0x0A})), 6, 12));
     EXPECT_EQ(0, simProtocolViolations(0));
 }
 
@@ -1247,13 +1241,15 @@ TEST_F(SimTest, VarispeedWordClockFrequency) {
     Link link;
     EXPECT_EQ(0, simGetWordClockMilliHertz(0));
     // 48000533 mHz: K / f = 737271813 = 0x2BF1E005.
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x5C, 0x02, 0x0B, 0x0F, 0x01, 0x0E, 0x00, 0x00, 0x05})));
+    ASSERT_EQ(MMSYSERR_NOERROR,
+              link.send(deviceFrame({0x5C, 0x02, 0x0B, 0x0F, 0x01, 0x0E, 0x00, 0x00, 0x05})));
     EXPECT_LE(std::llabs(simGetWordClockMilliHertz(0) - 48000533LL), 1LL);
     EXPECT_EQ(0x40, simGetFlags(0) & 0x40);
     // 40000000 mHz: 884736000 = 0x34BC0000, exact.
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x5C, 0x03, 0x04, 0x0B, 0x0C, 0x00, 0x00, 0x00, 0x00})));
+    ASSERT_EQ(MMSYSERR_NOERROR,
+              link.send(deviceFrame({0x5C, 0x03, 0x04, 0x0B, 0x0C, 0x00, 0x00, 0x00, 0x00})));
     EXPECT_EQ(40000000LL, simGetWordClockMilliHertz(0));
-    ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x5E})));
+    ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x5E})));
     EXPECT_EQ(0, simGetWordClockMilliHertz(0));
     EXPECT_EQ(0, simGetFlags(0) & 0x40);
 }
@@ -1319,7 +1315,7 @@ class SimFirmwareTest : public SimTest {
     }
     // Command 0x0B, report 0x0C, the ports closed and opened again.
     void prepareAndReconnect() {
-        EXPECT_EQ(unitFrame({0x0C}), ask(*link, unitFrame({0x0B})));
+        EXPECT_EQ(deviceFrame({0x0C}), ask(*link, deviceFrame({0x0B})));
         EXPECT_EQ(SIM_FIRMWARE_PREPARED, simFirmwareState(0));
         link.reset();
         EXPECT_EQ(SIM_FIRMWARE_ERASED, simFirmwareState(0));
@@ -1336,10 +1332,10 @@ class SimFirmwareTest : public SimTest {
 
 TEST_F(SimFirmwareTest, FullTransferGivesFirmware301) {
     prepareAndReconnect();
-    EXPECT_EQ(kErasedIdentity, ask(*link, unitFrame({0x01})));
+    EXPECT_EQ(kErasedIdentity, ask(*link, deviceFrame({0x01})));
     // Without firmware nothing else is answered.
     const size_t replies = noticesOf(MM_MIM_LONGDATA).size();
-    send(unitFrame({0x40}));
+    send(deviceFrame({0x40}));
     send(kMmcRead);
     settle();
     EXPECT_EQ(replies, noticesOf(MM_MIM_LONGDATA).size());
@@ -1352,8 +1348,8 @@ TEST_F(SimFirmwareTest, FullTransferGivesFirmware301) {
     EXPECT_EQ(32, dataBytes);
     EXPECT_EQ(0, errors);
     EXPECT_EQ(SIM_FIRMWARE_RUNS, simFirmwareState(0));
-    EXPECT_EQ(kUpdatedIdentity, ask(*link, unitFrame({0x01})));
-    EXPECT_EQ(27u, ask(*link, unitFrame({0x40})).size());
+    EXPECT_EQ(kUpdatedIdentity, ask(*link, deviceFrame({0x01})));
+    EXPECT_EQ(27u, ask(*link, deviceFrame({0x40})).size());
     EXPECT_EQ(0, simProtocolViolations(0));
     EXPECT_EQ(0, simUnknownCommands(0));
     EXPECT_EQ(1, simCommandCount(0, 0x0B));
@@ -1370,7 +1366,7 @@ TEST_F(SimFirmwareTest, BadRecordsLeaveItErased) {
     EXPECT_EQ(1, simFirmwareStats(0, &records, nullptr, &errors));
     EXPECT_EQ(4, records);
     EXPECT_EQ(1, errors);
-    EXPECT_EQ(kErasedIdentity, ask(*link, unitFrame({0x01})));
+    EXPECT_EQ(kErasedIdentity, ask(*link, deviceFrame({0x01})));
     EXPECT_EQ(SIM_FIRMWARE_ERASED, simFirmwareState(0));
 
     // Each kind of broken record counts; none is a protocol violation.
@@ -1407,40 +1403,40 @@ TEST_F(SimFirmwareTest, PortsClosedBeforeTheEndLeaveItErased) {
     link = std::make_unique<Link>();
     send(recordMessage(image[2]));
     send(recordMessage(image[3]));
-    EXPECT_EQ(kErasedIdentity, ask(*link, unitFrame({0x01})));
+    EXPECT_EQ(kErasedIdentity, ask(*link, deviceFrame({0x01})));
     // A new transfer from the header on succeeds.
     sendImage(image);
-    EXPECT_EQ(kUpdatedIdentity, ask(*link, unitFrame({0x01})));
+    EXPECT_EQ(kUpdatedIdentity, ask(*link, deviceFrame({0x01})));
 }
 
 TEST_F(SimFirmwareTest, SilentUnitTakesTheImageOnOpenPorts) {
     ASSERT_EQ(0, simSetFirmwareFailure(0, SIM_FIRMWARE_SILENT, 0));
-    send(unitFrame({0x0B}));
+    send(deviceFrame({0x0B}));
     settle();
     EXPECT_EQ(0, simLostMessages(0)); // a reply would have found no buffer
     EXPECT_EQ(SIM_FIRMWARE_RUNS, simFirmwareState(0));
     sendImage(smallImage());
-    EXPECT_EQ(kUpdatedIdentity, ask(*link, unitFrame({0x01})));
+    EXPECT_EQ(kUpdatedIdentity, ask(*link, deviceFrame({0x01})));
     EXPECT_EQ(0, simProtocolViolations(0));
 }
 
 TEST_F(SimFirmwareTest, UnitVanishesDuringTheEraseWait) {
     ASSERT_EQ(0, simSetFirmwareFailure(0, SIM_FIRMWARE_VANISH_AT_ERASE, 0));
-    EXPECT_EQ(unitFrame({0x0C}), ask(*link, unitFrame({0x0B})));
+    EXPECT_EQ(deviceFrame({0x0C}), ask(*link, deviceFrame({0x0B})));
     EXPECT_EQ(1u, midiInGetNumDevs());
     link.reset();
     EXPECT_EQ(0u, midiInGetNumDevs());
     EXPECT_EQ(0u, midiOutGetNumDevs());
     simReplug(0);
     link = std::make_unique<Link>();
-    EXPECT_EQ(kErasedIdentity.size(), ask(*link, unitFrame({0x01})).size());
+    EXPECT_EQ(kErasedIdentity.size(), ask(*link, deviceFrame({0x01})).size());
     EXPECT_EQ(SIM_FIRMWARE_ERASED, simFirmwareState(0));
 }
 
 TEST_F(SimFirmwareTest, UnitVanishesOnTheBeginCommand) {
     ASSERT_EQ(0, simSetFirmwareFailure(0, SIM_FIRMWARE_VANISH_AT_BEGIN, 0));
     link->queue(0);
-    send(unitFrame({0x0B})); // taken, never answered
+    send(deviceFrame({0x0B})); // taken, never answered
     settle();
     EXPECT_TRUE(noticesOf(MM_MIM_LONGDATA).empty());
     EXPECT_EQ(0u, midiInGetNumDevs());
@@ -1476,7 +1472,7 @@ TEST_F(SimFirmwareTest, UnitVanishesAfterRecords) {
     link.reset();
     simReplug(0);
     link = std::make_unique<Link>();
-    EXPECT_EQ(kErasedIdentity, ask(*link, unitFrame({0x01})));
+    EXPECT_EQ(kErasedIdentity, ask(*link, deviceFrame({0x01})));
 }
 
 TEST_F(SimTest, OutputBacklogIsDroppedWhenThePortCloses) {
@@ -1489,7 +1485,7 @@ TEST_F(SimTest, OutputBacklogIsDroppedWhenThePortCloses) {
     link.reset();
     link = std::make_unique<Link>();
     const auto asked = std::chrono::steady_clock::now();
-    EXPECT_EQ(14u, ask(*link, unitFrame({0x01})).size());
+    EXPECT_EQ(14u, ask(*link, deviceFrame({0x01})).size());
     EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(1500));
     EXPECT_EQ(0, simProtocolViolations(0));
 }
@@ -1499,7 +1495,7 @@ TEST_F(SimTest, ConfigurationForTheDemo) {
     EXPECT_EQ(SIM_FIRMWARE_ERASED, simFirmwareState(0));
     {
         Link link;
-        ASSERT_EQ(MMSYSERR_NOERROR, link.send(unitFrame({0x0B})));
+        ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x0B})));
         settle();
         EXPECT_EQ(0, simLostMessages(0)); // not answered
     }

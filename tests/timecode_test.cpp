@@ -210,24 +210,14 @@ TEST_F(TimeCode, WatchdogNoticesAbsentMtcAndAsksForTheModeWhenItReturns) {
 
 TEST_F(TimeCode, WatchdogUnderRealTimersNoticesEveryAbsence) {
     connected();
-    // The panel's own message loop with its timers, until the condition holds (at most 5 s).
-    auto runUntil = [&](auto done) {
-        const DWORD start = GetTickCount();
-        MSG msg;
-        while (!done() && GetTickCount() - start < 5000) {
-            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-                DispatchMessageA(&msg);
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        }
-        return done();
-    };
     for (int absence = 1; absence <= 2; ++absence) {
         SCOPED_TRACE(absence);
         for (int f = 0; f < 10; f += 2)
             cycle(1, 2, 3, f, 1);
         EXPECT_EQ(panel.mtcWatchdog, 0);
         SetDlgItemTextA(window, IDC_MTC_ERROR, "");
-        EXPECT_TRUE(runUntil([] { return panel.mtcWatchdog == 5; })) << "MTC stopped, and nobody noticed";
+        EXPECT_TRUE(runMessageLoop(5000, [] { return panel.mtcWatchdog == 5; }))
+            << "MTC stopped, and nobody noticed";
         EXPECT_EQ(controlText(window, IDC_MTC_ERROR), "no MTC present");
     }
 }

@@ -72,30 +72,6 @@ std::string updateText(HWND window) {
     return controlText(window, IDC_UPDATE_TEXT);
 }
 
-bool logHas(HWND window, const std::string& part) {
-    for (const std::string& line : logLines(window))
-        if (line.find(part) != std::string::npos) return true;
-    return false;
-}
-
-// The program's loop: GetMessage / DispatchMessage for every message of the
-// thread, WM_TIMER included, until `over` holds or the time is up. `watch`
-// runs after every message. A thread timer wakes the loop now and then.
-bool runMessages(const std::function<bool()>& over, const std::function<void()>& watch, DWORD timeoutMs) {
-    UINT_PTR wake = SetTimer(nullptr, 0, 20, nullptr);
-    DWORD start = GetTickCount();
-    MSG msg;
-    bool ended = over();
-    while (!ended && GetTickCount() - start < timeoutMs && GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-        watch();
-        ended = over();
-    }
-    KillTimer(nullptr, wake);
-    return ended;
-}
-
 void runRow(const Row& row) {
     HWND window = openPanel();
     simSetIdentity(0, "1234", "0300", 0x0A);
@@ -156,15 +132,15 @@ void runRow(const Row& row) {
     };
     PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_UPDATE_FIRMWARE, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(window, IDC_UPDATE_FIRMWARE)));
-    bool ended =
-        runMessages([&] { return panel.updateState == UpdatePhase::Idle && GetTickCount() - clicked > 100; },
-                    watch, kRowTimeoutMs);
+    bool ended = runMessageLoop(
+        kRowTimeoutMs,
+        [&] { return panel.updateState == UpdatePhase::Idle && GetTickCount() - clicked > 100; }, watch);
     ASSERT_TRUE(ended) << "the update never ended; 115 shows: " << updateText(window);
     DWORD endedAt = GetTickCount();
 
     if (row.loss == Loss::None) {
         EXPECT_TRUE(sawDone);
-        EXPECT_TRUE(logHas(window, " zembrax H 1234 updated to firmware 3.01"));
+        EXPECT_TRUE(logContains(window, " zembrax H 1234 updated to firmware 3.01"));
         char firmware[5] = {};
         simGetIdentity(0, nullptr, firmware, nullptr);
         EXPECT_STREQ(firmware, "0301");
@@ -183,7 +159,7 @@ void runRow(const Row& row) {
     EXPECT_EQ(updateText(window), kFailed);
     EXPECT_TRUE(isShown(window, IDC_UPDATE_TEXT));
     EXPECT_TRUE(isShown(window, IDC_UPDATE_PROGRESS));
-    EXPECT_FALSE(logHas(window, " updated to firmware 3.01"));
+    EXPECT_FALSE(logContains(window, " updated to firmware 3.01"));
     // The records that went out: none before the records, else those the
     // unit took before it vanished (any number when only its input died).
     std::string failedLine = " zembrax H 1234 firmware update failed after ";
@@ -191,7 +167,7 @@ void runRow(const Row& row) {
         failedLine += std::to_string(row.records) + " of 2865 records";
     else if (row.loss != Loss::InputDeadDuringRecords)
         failedLine += "0 of 2865 records";
-    EXPECT_TRUE(logHas(window, failedLine)) << failedLine;
+    EXPECT_TRUE(logContains(window, failedLine)) << failedLine;
     ASSERT_NE(lostAt, 0u) << "the unit was never lost";
     ASSERT_NE(failedAt, 0u);
     // With the ports closed for the first erase wait, the loss can show
