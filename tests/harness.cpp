@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "core/clock.h"
@@ -400,10 +401,38 @@ void ConnectedPanel::TearDown() {
 }
 
 std::string errorLine(unsigned site, MMRESULT code) {
-    char text[128] = {};
-    if (site <= 99)
-        midiInGetErrorTextA(code, text, sizeof text);
-    else
-        midiOutGetErrorTextA(code, text, sizeof text);
-    return "ID " + std::to_string(site) + " mmResult " + std::to_string(code) + " " + text + "\n";
+    // The line the panel must write: "ID <site> mmResult <code> <text>" and a
+    // line feed, with WinMM's text of the code as it reads on Windows (input
+    // and output side alike). Written out here, not asked of WinMM, so that a
+    // panel that formats or fetches the text wrongly cannot agree by accident.
+    static const std::map<MMRESULT, std::string> texts = {
+        {MMSYSERR_ERROR, "Undefined external error."},
+        {MMSYSERR_BADDEVICEID, "A device ID has been used that is out of range for your system."},
+        {MMSYSERR_NOTENABLED, "The driver was not enabled."},
+        {MMSYSERR_ALLOCATED,
+         "The specified device is already in use. Wait until it is free, and then try again."},
+        {MMSYSERR_INVALHANDLE, "The specified device handle is invalid."},
+        {MMSYSERR_NODRIVER, "There is no driver installed on your system."},
+        {MMSYSERR_NOMEM,
+         "Not enough memory available for this task. Quit one or more applications to increase "
+         "available memory, and then try again."},
+        {MMSYSERR_INVALPARAM, "An invalid parameter was passed to a system function."},
+        {MIDIERR_UNPREPARED, "The header has not been prepared. Use the Prepare function to prepare the "
+                             "header, and then try again."},
+        {MIDIERR_STILLPLAYING,
+         "Cannot perform this operation while media data is still playing. Reset the device, "
+         "or wait until the data is finished playing."},
+        {MIDIERR_NOTREADY,
+         "The port is transmitting data to the device. Wait until the data has been transmitted, "
+         "and then try again."},
+        {MIDIERR_NODEVICE,
+         "The current MIDI Mapper setup refers to a MIDI device that is not installed on the "
+         "system."},
+    };
+    auto text = texts.find(code);
+    if (text == texts.end()) {
+        ADD_FAILURE() << "errorLine: no text written down for result code " << code;
+        return "";
+    }
+    return "ID " + std::to_string(site) + " mmResult " + std::to_string(code) + " " + text->second + "\n";
 }
