@@ -108,6 +108,8 @@ TEST_F(Program, UpdateFirmwareWithoutImageSendsNothing) {
     EXPECT_EQ(waitForText(GetDlgItem(window, IDC_STATUS), "Firmware"),
               "zembrax HD connected\nSerial: H 1234 Firmware: 0300");
     HWND button = GetDlgItem(window, IDC_UPDATE_FIRMWARE);
+    for (int i = 0; i < 50 && !IsWindowVisible(button); ++i)
+        Sleep(100); // the update layout is shown a moment after the status text
     ASSERT_TRUE(IsWindowVisible(button));
     PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_UPDATE_FIRMWARE, BN_CLICKED),
                  reinterpret_cast<LPARAM>(button));
