@@ -17,6 +17,7 @@
 #include "../pages/transport.h"
 #include "../core/log.h"
 #include "../core/log_file.h"
+#include "display_scale.h"
 #include "log_menu.h"
 #include "pages.h"
 #include "../core/panel.h"
@@ -149,13 +150,7 @@ void onInitDialog() {
     SendMessageA(control(IDC_PROFILE_NAME), EM_LIMITTEXT, 12, 0);
     SendMessageA(control(IDC_VARISPEED_FREQ), EM_LIMITTEXT, 8, 0);
 
-    HDC dc = GetDC(panel.window);
-    int pixelsPerInch = GetDeviceCaps(dc, LOGPIXELSY);
-    ReleaseDC(panel.window, dc);
-    panel.displayFont =
-        CreateFontA(-MulDiv(28, pixelsPerInch, 72), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "Consolas");
-    SendMessageA(control(IDC_MTC_DISPLAY), WM_SETFONT, reinterpret_cast<WPARAM>(panel.displayFont), TRUE);
-    SendMessageA(control(IDC_CLOCK_DISPLAY), WM_SETFONT, reinterpret_cast<WPARAM>(panel.displayFont), TRUE);
+    initDisplayFont();
 
     setUpDown(IDC_LOCATE_HOURS_SPIN, 0, 23, 0);
     setUpDown(IDC_LOCATE_MINUTES_SPIN, 0, 59, 0);
@@ -298,6 +293,7 @@ INT_PTR CALLBACK MainPanel(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     case MM_MIM_ERROR: return TRUE;
     case WM_CONTEXTMENU: return showLogContextMenu(wParam, lParam);
     case WM_SYSCOMMAND: return onLogSystemCommand(wParam);
+    case WM_DPICHANGED: return onDpiChanged(wParam, lParam);
     case WM_DESTROY:
         // The display font dies with the window that uses it; the log file closes with it.
         if (panel.displayFont) DeleteObject(panel.displayFont);

@@ -92,6 +92,7 @@ TEST_F(Program, StartsConnectsToTheUnitAndClosesCleanly) {
     EXPECT_EQ(waitForText(GetDlgItem(window, IDC_STATUS), "Firmware"),
               "zembrax HD connected\nSerial: H 1234 Firmware: 0301");
     EXPECT_EQ(logLine(window, 2).substr(19), " zembrax H 1234 connected");
+    EXPECT_EQ(controlsOutsideClientArea(window), std::vector<int>{});
     EXPECT_EQ(closeAndWait(window), 0u);
 }
 

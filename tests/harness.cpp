@@ -193,6 +193,20 @@ HWND waitForWindowOf(DWORD processId, bool (*matches)(HWND window)) {
     return search.found;
 }
 
+std::vector<int> controlsOutsideClientArea(HWND window) {
+    RECT client;
+    GetClientRect(window, &client);
+    std::vector<int> outside;
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT area, inside;
+        GetWindowRect(child, &area);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&area), 2);
+        IntersectRect(&inside, &area, &client);
+        if (IsWindowVisible(child) && !EqualRect(&inside, &area)) outside.push_back(GetDlgCtrlID(child));
+    }
+    return outside;
+}
+
 std::string windowText(HWND window) {
     char text[512] = {};
     GetWindowTextA(window, text, sizeof text);
