@@ -193,6 +193,23 @@ HWND waitForWindowOf(DWORD processId, bool (*matches)(HWND window)) {
     return search.found;
 }
 
+PROCESS_INFORMATION startProgram(const std::string& exe, const std::string& arguments) {
+    std::string commandLine = "\"" + exe + "\" " + arguments;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return PROCESS_INFORMATION{};
+    WaitForInputIdle(process.hProcess, 20000);
+    return process;
+}
+
+HWND waitForPanelOf(DWORD processId) {
+    return waitForWindowOf(processId,
+                           [](HWND window) { return windowText(window) == "Kermaveld zembrax HD  3.0"; });
+}
+
 std::vector<int> controlsOutsideClientArea(HWND window) {
     RECT client;
     GetClientRect(window, &client);
