@@ -15,6 +15,7 @@
 #include "../core/log_file.h"
 #include "../core/panel.h"
 #include "../core/resource.h"
+#include "display_scale.h"
 
 SaveDialogFunction saveDialog = GetSaveFileNameA;
 ShellOpenFunction shellOpen = ShellExecuteA;
@@ -182,7 +183,8 @@ INT_PTR showLogContextMenu(WPARAM wParam, LPARAM lParam) {
     if (at.x == -1 && at.y == -1) { // the context-menu key: at the list's top left
         RECT area;
         GetWindowRect(list, &area);
-        at = POINT{area.left + 8, area.top + 8};
+        const int inset = MulDiv(8, static_cast<int>(windowDpi(panel.window)), 96);
+        at = POINT{area.left + inset, area.top + inset};
     }
     HMENU menu = CreatePopupMenu();
     if (!menu) return TRUE;

@@ -17,11 +17,13 @@
 #include "../pages/transport.h"
 #include "../core/log.h"
 #include "../core/log_file.h"
+#include "display_scale.h"
 #include "log_menu.h"
 #include "pages.h"
 #include "../core/panel.h"
 #include "../core/resource.h"
 #include "router.h"
+#include "single_instance.h"
 #include "../core/timer.h"
 
 void resetPanelState() {
@@ -85,13 +87,14 @@ void applyDailyJamTime(int i) {
     }
 }
 
-} // namespace
-
-void applySwitches() {
-    bool dash = false;
+// The switch scanner of argumentText, shared by the switches and the entry:
+// from `index` on, the next letter that stands after a dash (in upper case),
+// with `index` left on it; 0 at the end of the text. `dash` carries the dash
+// flag from call to call.
+char nextSwitchLetter(int& index, bool& dash) {
     // Index at most 127, and the time of D reads at most 5 past an index below 81.
-    for (int i = 0; i < kArgumentTextSize && panel.argumentText[i]; ++i) {
-        char c = panel.argumentText[i];
+    for (; index < kArgumentTextSize && panel.argumentText[index]; ++index) {
+        char c = panel.argumentText[index];
         if (c == '-') {
             dash = true;
             continue;
@@ -101,30 +104,42 @@ void applySwitches() {
             continue;
         }
         if (!dash) continue;
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c < 'A' || c > 'Z') continue; // other characters are ignored; the dash stays on
+        if (c == 'D') dash = false;       // a letter after the time needs a new dash
+        return c;
+    }
+    return 0;
+}
+
+} // namespace
+
+bool switchGiven(char letter) {
+    int i = 0;
+    bool dash = false;
+    for (char c; (c = nextSwitchLetter(i, dash)) != 0; ++i)
+        if (c == letter) return true;
+    return false;
+}
+
+void applySwitches() {
+    int i = 0;
+    bool dash = false;
+    for (char c; (c = nextSwitchLetter(i, dash)) != 0; ++i) {
         switch (c) {
         case 'A':
-        case 'a':
             startTimer(kTimerAutoConnect, 2000);
             SendMessageA(control(IDC_AUTO_CONNECT), BM_SETCHECK, BST_CHECKED, 0);
             break;
-        case 'C':
-        case 'c': ShowWindow(control(IDC_CAPTURE_TUNING), SW_SHOWNORMAL); break;
-        case 'D':
-        case 'd':
-            applyDailyJamTime(i);
-            dash = false; // a letter after the time needs a new dash
-            break;
-        case 'E':
-        case 'e': ShowWindow(control(IDC_ERASE_EEPROM), SW_SHOWNORMAL); break;
-        case 'J':
-        case 'j': SendMessageA(control(IDC_AUTO_JAM), BM_SETCHECK, BST_CHECKED, 0); break;
-        case 'L':
-        case 'l': panel.logFileOff = true; break;
-        case 'S':
-        case 's': panel.sysExDump = true; break;
-        case 'T':
-        case 't': panel.startOnTimeCodePage = true; break;
-        default: break; // other characters are ignored; the dash stays on
+        case 'C': ShowWindow(control(IDC_CAPTURE_TUNING), SW_SHOWNORMAL); break;
+        case 'D': applyDailyJamTime(i); break;
+        case 'E': ShowWindow(control(IDC_ERASE_EEPROM), SW_SHOWNORMAL); break;
+        case 'J': SendMessageA(control(IDC_AUTO_JAM), BM_SETCHECK, BST_CHECKED, 0); break;
+        case 'L': panel.logFileOff = true; break;
+        case 'M': panel.multiplePanels = true; break;
+        case 'S': panel.sysExDump = true; break;
+        case 'T': panel.startOnTimeCodePage = true; break;
+        default: break; // other letters are ignored
         }
     }
 }
@@ -149,13 +164,7 @@ void onInitDialog() {
     SendMessageA(control(IDC_PROFILE_NAME), EM_LIMITTEXT, 12, 0);
     SendMessageA(control(IDC_VARISPEED_FREQ), EM_LIMITTEXT, 8, 0);
 
-    HDC dc = GetDC(panel.window);
-    int pixelsPerInch = GetDeviceCaps(dc, LOGPIXELSY);
-    ReleaseDC(panel.window, dc);
-    panel.displayFont =
-        CreateFontA(-MulDiv(28, pixelsPerInch, 72), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "Consolas");
-    SendMessageA(control(IDC_MTC_DISPLAY), WM_SETFONT, reinterpret_cast<WPARAM>(panel.displayFont), TRUE);
-    SendMessageA(control(IDC_CLOCK_DISPLAY), WM_SETFONT, reinterpret_cast<WPARAM>(panel.displayFont), TRUE);
+    initDisplayFont();
 
     setUpDown(IDC_LOCATE_HOURS_SPIN, 0, 23, 0);
     setUpDown(IDC_LOCATE_MINUTES_SPIN, 0, 59, 0);
@@ -183,6 +192,7 @@ void onInitDialog() {
     SendMessageA(control(IDC_USER_CAL_SPIN), UDM_SETPOS, 0, MAKELPARAM(128, 0));
 
     EnableWindow(control(IDC_SAVE_PROFILE), FALSE);
+    markPanelWindow();
 }
 
 void onClose() {
@@ -308,11 +318,13 @@ INT_PTR handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case MM_MIM_ERROR: return TRUE;
     case WM_CONTEXTMENU: return showLogContextMenu(wParam, lParam);
     case WM_SYSCOMMAND: return onLogSystemCommand(wParam);
+    case WM_DPICHANGED: return onDpiChanged(wParam, lParam);
     case WM_DESTROY:
         // The display font dies with the window that uses it; the log file closes with it.
         if (panel.displayFont) DeleteObject(panel.displayFont);
         panel.displayFont = nullptr;
         stopLogFile();
+        unmarkPanelWindow();
         return FALSE;
     default: return FALSE;
     }
@@ -329,10 +341,17 @@ INT_PTR CALLBACK MainPanel(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 
 int runPanel(HINSTANCE instance, const char* commandLine) {
     panel.instance = instance;
+    copyArgumentText(separateArgumentText(commandLine));
+    HANDLE claim = nullptr;
+    if (claimPanel(switchGiven('M'), claim) == PanelClaim::AnotherRuns) {
+        bringRunningPanelForward();
+        return 0;
+    }
     INITCOMMONCONTROLSEX controls{sizeof controls,
                                   ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_UPDOWN_CLASS};
     InitCommonControlsEx(&controls);
-    copyArgumentText(separateArgumentText(commandLine));
-    return static_cast<int>(
-        DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN_PANEL), nullptr, MainPanel, 0));
+    int result =
+        static_cast<int>(DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN_PANEL), nullptr, MainPanel, 0));
+    if (claim) CloseHandle(claim);
+    return result;
 }

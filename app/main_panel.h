@@ -16,11 +16,17 @@ void copyArgumentText(const char* argumentText);
 // Applies the switch letters of argumentText (WM_INITDIALOG step 11).
 void applySwitches();
 
+// Whether argumentText holds the switch `letter` (upper case), by the same
+// rules as applySwitches; the entry asks for M before the window exists.
+bool switchGiven(char letter);
+
 // Puts PanelState and messageTable back to the state of a fresh start, so that
 // every test starts like a newly started program. Call only while no MainPanel
 // window exists.
 void resetPanelState();
 
-// Program entry: keeps the instance, initialises the common controls, keeps
-// the argument text and runs MainPanel as a modal dialog. Returns its result.
+// Program entry: keeps the instance and the argument text; makes way for a
+// panel that already runs unless switch M is given (the running panel comes
+// to the front, the result is 0); else initialises the common controls and
+// runs MainPanel as a modal dialog. Returns its result.
 int runPanel(HINSTANCE instance, const char* commandLine);

@@ -4,13 +4,16 @@
 # wine_start_display: without a DISPLAY, starts a private Xvfb on a free
 #   display, sets DISPLAY and xvfb_pid (empty when a display was found).
 # wine_stop_display: stops that Xvfb again.
-# wine_prefix_setup: creates the Wine prefix on first use and sets what
+# wine_prefix_setup [DPI]: creates the Wine prefix on first use and sets what
 #   unattended runs need. Expects WINE, WINEPREFIX and DISPLAY to be set.
 #   Only for the project's own prefixes, which live in the build tree.
 #   ShowCrashDialog=0: a crashing program ends instead of waiting on a dialog.
 #   Managed=N (tests only, ZEMBRAX_UNMANAGED=1): without a window manager the
 #   X11 driver otherwise waits 2 s for every window it hides.
+#   LogPixels=DPI when DPI is given: Wine's display scale, which each program
+#   reads at its start (without it Wine's default, 96).
 wine_prefix_setup() {
+    local dpi=${1:-}
     local marker="$WINEPREFIX/.zembrax-setup${ZEMBRAX_UNMANAGED:+-unmanaged}"
     [ -f "$marker" ] && return 0
     echo "wine: setting up the Wine prefix $WINEPREFIX (once, takes a while)" >&2
@@ -18,6 +21,10 @@ wine_prefix_setup() {
     "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     if [ -n "${ZEMBRAX_UNMANAGED:-}" ]; then
         "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+    fi
+    if [ -n "$dpi" ]; then
+        "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+        "$WINESERVER" -w # the programs of the set-up end before the first at this scale starts
     fi
     touch "$marker"
 }

@@ -7,7 +7,8 @@
 // after it appends the line to the day's file. The file is opened for
 // appending only (FILE_APPEND_DATA), each line is one WriteFile followed by
 // FlushFileBuffers, so a crash or power loss keeps every line written before
-// it, and a second panel writing the same day's file cannot tear a line. A
+// it, and a second panel writing the same day's file cannot tear a line
+// (with switch M each panel's lines carry its process id). A
 // line's date comes from its own timestamp; a line without one (diagnostics,
 // hex dumps) goes to the file of the day it is written. The first failure is
 // logged once and the file is left alone until the next start.
@@ -33,8 +34,9 @@ int twoDigits(const char* p) {
 }
 
 // The date of a timestamped line: "year.MM.dd hh:mm:ss " at its start (the
-// year with 1 to 5 digits, as logLine writes it).
-bool dateOfLine(const char* text, SYSTEMTIME& date) {
+// year with 1 to 5 digits, as logLine writes it). `stamp` receives the
+// length of that timestamp with its blank.
+bool dateOfLine(const char* text, SYSTEMTIME& date, std::size_t& stamp) {
     unsigned year = 0;
     int i = 0;
     while (i < 5 && isDigit(text[i]))
@@ -48,6 +50,7 @@ bool dateOfLine(const char* text, SYSTEMTIME& date) {
     date.wYear = static_cast<WORD>(year);
     date.wMonth = static_cast<WORD>(twoDigits(p));
     date.wDay = static_cast<WORD>(twoDigits(p + 3));
+    stamp = static_cast<std::size_t>(i) + sizeof kForm;
     return true;
 }
 
@@ -104,7 +107,8 @@ void giveUp(const char* what, DWORD error) {
 void writeToLogFile(const char* entry) {
     if (panel.logFileState != LogFileState::Writing) return;
     SYSTEMTIME date;
-    if (!dateOfLine(entry, date)) localTimeSource(&date);
+    std::size_t stamp = 0;
+    if (!dateOfLine(entry, date, stamp)) localTimeSource(&date);
     char path[MAX_PATH];
     if (!panel.logFile || !sameDay(date)) {
         closeLogFile();
@@ -126,8 +130,17 @@ void writeToLogFile(const char* entry) {
         panel.logFileMonth = date.wMonth;
         panel.logFileDay = date.wDay;
     }
-    char bytes[kLogUtf8LineSize];
-    DWORD length = static_cast<DWORD>(logEntryAsUtf8(entry, bytes));
+    // With switch M the process id follows the timestamp (or starts a line
+    // without one), so that the lines of two panels in one file can be told apart.
+    char mark[kProcessMarkSize] = "";
+    int markLength = 0;
+    if (panel.multiplePanels)
+        markLength =
+            std::snprintf(mark, sizeof mark, "[%lu] ", static_cast<unsigned long>(GetCurrentProcessId()));
+    char bytes[kProcessMarkSize + kLogUtf8LineSize];
+    DWORD length = static_cast<DWORD>(logEntryAsUtf8(entry, bytes + markLength) + markLength);
+    std::memmove(bytes, bytes + markLength, stamp); // the timestamp is ASCII: as many bytes as characters
+    std::memcpy(bytes + stamp, mark, static_cast<std::size_t>(markLength));
     DWORD written = 0;
     if (!WriteFile(panel.logFile, bytes, length, &written, nullptr) || written != length ||
         !FlushFileBuffers(panel.logFile)) {

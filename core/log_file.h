@@ -1,6 +1,8 @@
 // The event log beyond list 303: the list's bound of lines, and the daily log
 // file %LOCALAPPDATA%\zembrax-panel\logs\zembrax-YYYY-MM-DD.log that keeps every
-// line the list receives (switch L turns it off for a run).
+// line the list receives (switch L turns it off for a run). With switch M a
+// line of the file carries the panel's process id after its timestamp:
+// "2026.03.07 09:05:02 [4120] application started -M".
 #pragma once
 
 #include <cstddef>
@@ -18,6 +20,9 @@ constexpr std::size_t kLogLineSize = 3 * kTextBufferSize;
 
 // Room for one entry as UTF-8 with its CR LF.
 constexpr std::size_t kLogUtf8LineSize = 3 * kLogLineSize + 2;
+
+// Room for the process id that a line of the file carries with switch M: "[4294967295] ".
+constexpr std::size_t kProcessMarkSize = 16;
 
 // WM_INITDIALOG, once the switches are known: the log list's additions pass
 // through the log from now on (bound and file). Unless switch L is on, makes

@@ -94,7 +94,8 @@ struct PanelState {
     bool startOnTimeCodePage;
     uint8_t dailyJamHour;
     uint8_t dailyJamMinute;
-    HFONT displayFont;
+    bool multiplePanels; // switch M: a further panel; its log file lines carry its process id
+    HFONT displayFont;   // 133 and 149, for the window's DPI (app/display_scale.h)
     // The period each window timer was last started with (core/timer.h).
     std::array<UINT, kTimerCount + 1> timerPeriods;
 

@@ -5,7 +5,9 @@
 
 #include <windows.h>
 
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,22 +21,17 @@ class Program : public ::testing::Test {
   protected:
     // simulatedUnit: the ZEMBRAX_SIM configuration the program's simulated unit reads at its start.
     HWND start(const std::string& exe, const std::string& arguments, const char* simulatedUnit = nullptr) {
-        std::string commandLine = "\"" + exe + "\" " + arguments;
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
         if (simulatedUnit) SetEnvironmentVariableA("ZEMBRAX_SIM", simulatedUnit);
-        BOOL started = CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                      nullptr, &startup, &process);
+        process = startProgram(exe, arguments);
         if (simulatedUnit) SetEnvironmentVariableA("ZEMBRAX_SIM", nullptr);
-        if (!started) return nullptr;
-        WaitForInputIdle(process.hProcess, 20000);
-        return waitForWindowOf(process.dwProcessId,
-                               [](HWND window) { return windowText(window) == "Kermaveld zembrax HD  3.0"; });
+        return process.hProcess ? waitForPanelOf(process.dwProcessId) : nullptr;
     }
     void TearDown() override {
         if (process.hProcess) {
-            if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT)
+            if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
                 TerminateProcess(process.hProcess, 99);
+                WaitForSingleObject(process.hProcess, 5000); // gone, so the next start finds no panel
+            }
             CloseHandle(process.hProcess);
             CloseHandle(process.hThread);
         }
@@ -92,6 +89,7 @@ TEST_F(Program, StartsConnectsToTheUnitAndClosesCleanly) {
     EXPECT_EQ(waitForText(GetDlgItem(window, IDC_STATUS), "Firmware"),
               "zembrax HD connected\nSerial: H 1234 Firmware: 0301");
     EXPECT_EQ(logLine(window, 2).substr(19), " zembrax H 1234 connected");
+    EXPECT_EQ(controlsOutsideClientArea(window), std::vector<int>{});
     EXPECT_EQ(closeAndWait(window), 0u);
 }
 
@@ -108,6 +106,8 @@ TEST_F(Program, UpdateFirmwareWithoutImageSendsNothing) {
     EXPECT_EQ(waitForText(GetDlgItem(window, IDC_STATUS), "Firmware"),
               "zembrax HD connected\nSerial: H 1234 Firmware: 0300");
     HWND button = GetDlgItem(window, IDC_UPDATE_FIRMWARE);
+    for (int i = 0; i < 50 && !IsWindowVisible(button); ++i)
+        Sleep(100); // the update layout is shown a moment after the status text
     ASSERT_TRUE(IsWindowVisible(button));
     PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_UPDATE_FIRMWARE, BN_CLICKED),
                  reinterpret_cast<LPARAM>(button));
@@ -130,6 +130,57 @@ TEST_F(Program, UpdateFirmwareWithoutImageSendsNothing) {
     in.close();
     DeleteFileA(wireLog.c_str());
     EXPECT_EQ(sentLines, std::vector<std::string>{"panel -> unit 0: F0 2C 5A 42 01 F7"});
+}
+
+// One panel per machine, in a Wine prefix of its own (ctest entry
+// panel_tests.dpi144) where no other test's window takes the foreground.
+class SingleInstance : public Program {
+  protected:
+    void TearDown() override {
+        Program::TearDown();
+        process = other;
+        Program::TearDown();
+    }
+    PROCESS_INFORMATION other{};
+};
+
+TEST_F(SingleInstance, ASecondStartBringsTheRunningPanelForwardUnlessSwitchM) {
+    const std::string exe = besideTestProgram("blackbox\\zembrax-panel.exe");
+    std::filesystem::remove_all(localAppData() + "\\zembrax-panel");
+    HWND running = start(exe, "");
+    ASSERT_NE(running, nullptr) << "no panel window appeared";
+    ShowWindow(running, SW_MINIMIZE);
+    HWND elsewhere = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, 0, 0, 40, 40, nullptr, nullptr,
+                                     nullptr, nullptr);
+    SetForegroundWindow(elsewhere);
+    ASSERT_TRUE(IsIconic(running));
+    ASSERT_NE(GetForegroundWindow(), running);
+    other = startProgram(exe, "");
+    ASSERT_EQ(WaitForSingleObject(other.hProcess, 5000), WAIT_OBJECT_0) << "the second start goes on";
+    DWORD exitCode = 12345;
+    GetExitCodeProcess(other.hProcess, &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_FALSE(IsIconic(running));
+    EXPECT_EQ(GetForegroundWindow(), running);
+    DestroyWindow(elsewhere);
+
+    CloseHandle(other.hProcess);
+    CloseHandle(other.hThread);
+    other = startProgram(exe, "-M");
+    HWND further = waitForPanelOf(other.dwProcessId);
+    ASSERT_NE(further, nullptr) << "no further panel appeared";
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(controlsOutsideClientArea(further), std::vector<int>{});
+    PostMessageA(further, WM_CLOSE, 0, 0);
+    ASSERT_EQ(WaitForSingleObject(other.hProcess, 20000), WAIT_OBJECT_0);
+    std::string lines; // today's file: the further panel's lines carry its process id
+    for (const auto& file : std::filesystem::directory_iterator(localAppData() + "\\zembrax-panel\\logs"))
+        lines.append(std::istreambuf_iterator<char>(std::ifstream(file.path(), std::ios::binary).rdbuf()),
+                     {});
+    EXPECT_NE(lines.find("[" + std::to_string(other.dwProcessId) + "] application started -M\r\n"),
+              std::string::npos)
+        << lines;
+    EXPECT_NE(lines.find(" application started \r\n"), std::string::npos) << lines;
 }
 
 } // namespace

@@ -216,6 +216,37 @@ HWND waitForWindowOf(DWORD processId, bool (*matches)(HWND window)) {
     return search.found;
 }
 
+PROCESS_INFORMATION startProgram(const std::string& exe, const std::string& arguments) {
+    std::string commandLine = "\"" + exe + "\" " + arguments;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return PROCESS_INFORMATION{};
+    WaitForInputIdle(process.hProcess, 20000);
+    return process;
+}
+
+HWND waitForPanelOf(DWORD processId) {
+    return waitForWindowOf(processId,
+                           [](HWND window) { return windowText(window) == "Kermaveld zembrax HD  3.0"; });
+}
+
+std::vector<int> controlsOutsideClientArea(HWND window) {
+    RECT client;
+    GetClientRect(window, &client);
+    std::vector<int> outside;
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT area, inside;
+        GetWindowRect(child, &area);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&area), 2);
+        IntersectRect(&inside, &area, &client);
+        if (IsWindowVisible(child) && !EqualRect(&inside, &area)) outside.push_back(GetDlgCtrlID(child));
+    }
+    return outside;
+}
+
 std::string windowText(HWND window) {
     char text[512] = {};
     GetWindowTextA(window, text, sizeof text);

@@ -63,6 +63,16 @@ std::string besideTestProgram(const char* relative);
 // every 50 ms for up to 20 s; null when none appeared.
 HWND waitForWindowOf(DWORD processId, bool (*matches)(HWND window));
 
+// Starts a program with an argument text; an empty record when it did not start.
+PROCESS_INFORMATION startProgram(const std::string& exe, const std::string& arguments);
+
+// The window of a panel that another process runs (by its caption), or null after 20 s.
+HWND waitForPanelOf(DWORD processId);
+
+// The identifiers of a window's visible controls that do not lie wholly
+// inside its client area. Works across processes.
+std::vector<int> controlsOutsideClientArea(HWND window);
+
 // Fixes the local time that the panel reads until the next setClock or openPanel.
 void setClock(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second, WORD ms = 0);
 

@@ -94,6 +94,21 @@ TEST(Release, ShippedProgramDoesNotImportWinmmAtStartAndUsesAslrAndDep) {
         EXPECT_EQ(linkage.dllCharacteristics & flag, flag) << std::hex << flag;
 }
 
+// Per-monitor aware (v2, system-aware before Windows 10 1703), made for
+// Windows 7 to 11, and no activeCodePage: the panel's text is ANSI.
+TEST(Release, ManifestDeclaresTheDisplayScaleAndTheWindowsVersions) {
+    HMODULE image = LoadLibraryExA(kShipped.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HRSRC found = FindResourceA(image, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)); // RT_MANIFEST
+    ASSERT_NE(found, nullptr);
+    std::string manifest(static_cast<const char*>(LockResource(LoadResource(image, found))),
+                         SizeofResource(image, found));
+    for (const char* part : {"\">true</dpiAware>", "\">PerMonitorV2, System</dpiAwareness>",
+                             "{8e0f7a12-bfb3-", "{1f676c76-80e1-", "{4a2f28e3-53b9-", "{35138b9a-5d96-"})
+        EXPECT_NE(manifest.find(part), std::string::npos) << part;
+    EXPECT_EQ(manifest.find("<activeCodePage"), std::string::npos);
+    FreeLibrary(image);
+}
+
 std::string statusText(HWND window) {
     wchar_t buffer[128] = {};
     GetDlgItemTextW(window, IDC_STATUS, buffer, 128);

@@ -59,7 +59,7 @@ const Row kLayout[] = {
     {224, Kind::Button, "Save Profile", {110, 120, 80, 22}, kSettings},
     {254, Kind::Edit, "", {110, 100, 80, 15}, kSettings},
     {253, Kind::List, "", {20, 100, 85, 45}, kSettings},
-    {114, Kind::Text, "VIDEO REFERENCE", {10, 155, 63, 10}, kSettings},
+    {114, Kind::Text, "VIDEO REFERENCE", {10, 155, 65, 10}, kSettings},
     {240, Kind::List, "", {10, 163, 60, 50}, kSettings},
     {121, Kind::Text, "EXT VIDEO LOCK", {10, 215, 60, 10}, kSettings},
     {256, Kind::List, "", {10, 223, 60, 20}, kSettings},
