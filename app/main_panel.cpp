@@ -195,20 +195,59 @@ void onInitDialog() {
     markPanelWindow();
 }
 
-void onClose() {
-    // Closing in the middle of an update leaves the unit erased: ask first.
-    // While the box is open the update goes on (the box's loop dispatches
-    // its messages), so No leaves it undisturbed.
-    if (updateNeedsTheUnit() &&
-        MessageBoxA(panel.window,
-                    "A firmware update is running.\n\nClosing now leaves the zembrax HD without working "
-                    "firmware until the update is run again.\n\nClose anyway?",
-                    "   Firmware update", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
-        return;
+void endPanel() {
     killAllTimers();
     closePorts();
     releaseFirmwareImage();
     EndDialog(panel.window, 0);
+}
+
+void onClose() {
+    // Closing in the middle of an update leaves the unit erased: ask first.
+    // While the box is open the update goes on (the box's loop dispatches
+    // its messages), so No leaves it undisturbed.
+    if (updateNeedsTheUnit()) {
+        if (MessageBoxA(panel.window,
+                        "A firmware update is running.\n\nClosing now leaves the zembrax HD without working "
+                        "firmware until the update is run again.\n\nClose anyway?",
+                        "   Firmware update", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
+            return;
+        if (updateNeedsTheUnit()) noteUpdate(UpdateNote::Abandoned); // it may have ended meanwhile
+    }
+    endPanel();
+}
+
+// WM_QUERYENDSESSION: log-off or shutdown would cut a running update short,
+// leaving the unit erased, so the session may end only while none runs.
+// Windows shows the reason to the operator.
+INT_PTR onQueryEndSession() {
+    BOOL mayEnd = TRUE;
+    if (updateNeedsTheUnit()) {
+        if (!panel.shutdownBlocked)
+            panel.shutdownBlocked =
+                ShutdownBlockReasonCreate(panel.window, L"Firmware update in progress") != FALSE;
+        noteUpdate(UpdateNote::SessionEndRefused);
+        mayEnd = FALSE;
+    }
+    SetWindowLongPtrA(panel.window, DWLP_MSGRESULT, mayEnd);
+    return TRUE;
+}
+
+// WM_ENDSESSION: the session ends (wParam TRUE), refused or not; the process
+// may be ended at any moment after this returns. A running update is logged
+// as cut short, then the panel ends as at WM_CLOSE.
+INT_PTR onEndSession(WPARAM ending) {
+    if (!ending) return TRUE;
+    if (updateNeedsTheUnit()) noteUpdate(UpdateNote::Interrupted);
+    endPanel();
+    return TRUE;
+}
+
+// Once the update no longer needs the unit, Windows may end the session again.
+void followShutdownBlock() {
+    if (!panel.shutdownBlocked || updateNeedsTheUnit()) return;
+    ShutdownBlockReasonDestroy(panel.window);
+    panel.shutdownBlocked = false;
 }
 
 void onCommand(WPARAM wParam, LPARAM) {
@@ -302,6 +341,8 @@ INT_PTR handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG: onInitDialog(); return TRUE;
     case WM_CLOSE: onClose(); return TRUE;
+    case WM_QUERYENDSESSION: return onQueryEndSession();
+    case WM_ENDSESSION: return onEndSession(wParam);
     case WM_COMMAND: onCommand(wParam, lParam); return TRUE;
     case WM_TIMER: onTimer(wParam); return TRUE;
     case MM_MIM_DATA:
@@ -336,6 +377,7 @@ INT_PTR CALLBACK MainPanel(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     panel.window = window;
     INT_PTR handled = handleMessage(message, wParam, lParam);
     followLostLink(); // a send that found the unit gone while this message was handled
+    followShutdownBlock();
     return handled;
 }
 

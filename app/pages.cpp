@@ -96,6 +96,10 @@ void showPage(PageMode mode) {
     }
 }
 
+bool updateLayoutShown() {
+    return (GetWindowLongA(control(IDC_UPDATE_FIRMWARE), GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
 void onPageButton(int id) {
     switch (id) {
     case IDC_PAGE_SETTINGS:

@@ -7,5 +7,8 @@
 // outside the named ones hides like NotConnected.
 void showPage(PageMode mode);
 
+// Whether the firmware update layout is up (its button 223 shown).
+bool updateLayoutShown();
+
 // Page buttons 211, 212, 213.
 void onPageButton(int id);

@@ -13,9 +13,10 @@
 // what happened, and this file shows the layout that follows.
 //
 // The identity reply is decoded by the link layer; what follows from it is
-// decided here: an operable unit gets its page, the MTC watchdog and the
-// request sequence, an erased one goes on with a running firmware update or
-// gets the update layout, any other one gets the update layout.
+// decided here: a running firmware update that waits for the unit takes it
+// first (the erased unit at the reconnect, the unit's firmware after the last
+// record); otherwise an operable unit gets its page, the MTC watchdog and the
+// request sequence, any other one gets the update layout.
 #include "router.h"
 
 #include "../firmware/update.h"
@@ -57,11 +58,13 @@ void handleIdentity(const uint8_t* bytes, std::size_t count) {
     if (count < kIdentityLength) return;
     UnitKind kind = identifyUnit(bytes);
     refreshUserOffsetText(); // its factor depends on the serial number just read
+    switch (onUpdateIdentity(kind, bytes[4])) {
+    case IdentityTaken::GoesOn: return;
+    case IdentityTaken::Failed: followUpdate(UpdateOutcome::Failed); return;
+    case IdentityTaken::NotAwaited: break;
+    }
     switch (kind) {
-    case UnitKind::Erased:
-        if (onErasedUnitIdentified() == ErasedUnit::TakenOver) return; // a firmware update goes on with it
-        showUpdateLayout();
-        return;
+    case UnitKind::Erased: showUpdateLayout(); return;
     case UnitKind::Operable:
         if (panel.startOnTimeCodePage)
             panel.pageMode = PageMode::TimeCode;
@@ -137,9 +140,9 @@ void onConnectCommand() {
     case ConnectResult::OutputBusy:
         // No unit is identified yet whatever the result (the status text says
         // which): the page comes with the identity reply. While the update
-        // waits for the erased unit its layout stays, and it looks at the
-        // ports itself.
-        if (!updateAwaitsReconnect()) showPage(PageMode::NotConnected);
+        // waits for the unit its layout stays, and it looks at the ports
+        // itself.
+        if (!updateAwaitsTheUnit()) showPage(PageMode::NotConnected);
         break;
     }
 }
@@ -153,11 +156,14 @@ void onReleaseCommand() {
 void onPollTimer() {
     if (pollConnection() == LinkCheck::Alive) return;
     takeLinkLost();
-    showPage(PageMode::NotConnected);
+    if (!updateAwaitsTheUnit()) showPage(PageMode::NotConnected);
     followUpdate(onUpdateConnectionLost());
 }
 
 void onUpdateFirmwareCommand() {
+    // Only the update layout's button with the unit's ports open starts an
+    // update; a 223 posted at any other time does nothing.
+    if (!updateLayoutShown() || !panel.inputPort || !panel.outputPort) return;
     followUpdate(onUpdateFirmware());
 }
 
@@ -170,5 +176,5 @@ void onUpdateTimer() {
 }
 
 void followLostLink() {
-    if (takeLinkLost()) showPage(PageMode::NotConnected);
+    if (takeLinkLost() && !updateAwaitsTheUnit()) showPage(PageMode::NotConnected);
 }

@@ -62,7 +62,8 @@ enum class UpdatePhase : uint8_t {
     Reconnecting = 3,  // erase wait, then Connect to the erased unit
     HeaderDue = 5,     // the erased unit answered: the header goes next
     Records = 6,       // code flash erase wait, then the records
-    Done = 7,          // every record out: a pause, then the link is released
+    Confirming = 8,    // every record out: the unit is asked whether it runs 3.01
+    Done = 7,          // the unit reported 3.01: a pause, then the link is released
 };
 
 // The jam to the PC clock (pages/transport.cpp): armed by a request, the unit
@@ -173,9 +174,13 @@ struct PanelState {
     std::size_t recordPosition;
     uint8_t recordMessage[kRecordMessageSize];
     int32_t progressValue;
-    bool reconnectPending;  // Connect posted after the first erase wait
-    int32_t reconnectTicks; // timer 2 ticks since then, kReconnectCheckMs each
-    DWORD burstStart;       // tick count at the start of the current run of records
+    bool reconnectPending; // Connect posted after the first erase wait
+    int32_t unitChecks;    // timer 2 checks since the reconnect or the confirmation began
+    DWORD burstStart;      // tick count at the start of the current run of records
+    int updateSerial;      // the unit the update began on: it alone is updated
+    // Windows was told that the session cannot end now (WM_QUERYENDSESSION
+    // during an update); undone once the update no longer needs the unit.
+    bool shutdownBlocked;
 };
 
 extern PanelState panel;
@@ -193,8 +198,10 @@ inline HWND control(int id) {
 inline bool updateRunning() {
     return panel.updateState != UpdatePhase::Idle;
 }
-// The update closed the ports on purpose and is waiting for the erased unit:
-// Connect keeps the update layout.
-inline bool updateAwaitsReconnect() {
-    return panel.updateState == UpdatePhase::Reconnecting;
+// The update is waiting for the unit to answer, and opens its ports again
+// itself when they close: for the erased unit after the first erase wait, or
+// for the unit's firmware version after the last record. A Connect or a lost
+// link keeps the update layout.
+inline bool updateAwaitsTheUnit() {
+    return panel.updateState == UpdatePhase::Reconnecting || panel.updateState == UpdatePhase::Confirming;
 }

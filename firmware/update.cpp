@@ -4,27 +4,42 @@
 // (checkFirmwareImage); a build without an image, or a damaged one, says so
 // in 115 and sends nothing.
 //
+// The update keeps the serial number of the unit it began on (updateSerial)
+// and goes on with no other: an identity with another serial number fails it.
+//
 // updateState orders the steps; timer 2 advances them, timer 3 animates the
 // progress bar through the two erase waits (kEraseTicks ticks of kEraseTickMs):
 //   1  command 0x0B sent; the unit acknowledges with report 0x0C (to 2), or
 //      after 200 ms without it the header goes out at once (to 6)
 //   2  ports closed, "Erasing firmware ID" wait (to 3)
-//   3  reconnect; the erased unit's identity moves on (to 5); ports that do
-//      not open, or kReconnectTimeoutMs without that identity, fail
+//   3  reconnect; the erased unit's identity moves on (to 5); ports that are
+//      not open at a look every kReconnectCheckMs are looked for again (a
+//      unit that re-enumerates late), until kReconnectTimeoutMs fails
 //   5  header message sent, "Erasing code flash" wait (to 6)
 //   6  records, a few per posted command 401 (kRecordsPerMessage, at most
 //      kRecordMessageMs), in bursts of kRecordBurstMs with a breath on timer
 //      2 between them so that timers (the link poll), input and painting are
-//      not starved; after the last, done (to 7)
-//   7  3 s pause, then the buttons come back and the link is released (to 0)
-// A send that fails (sendSysEx says so) fails the update at once; a record
-// that did not go out is never counted.
+//      not starved; after the last, the check (to 8)
+//   8  "Checking firmware 3.01": the unit is asked for its identity every
+//      kConfirmCheckMs (its ports opened again if they closed); its answer
+//      with firmware 3.01 in report 0x0A within kConfirmTimeoutMs makes the
+//      update done (to 7), any other answer or none fails it
+//   7  "Firmware update done", 3 s pause, then the buttons come back and the
+//      link is released (to 0)
+// Every send waits up to kUpdateSendWaitMs for the driver and is never taken
+// back with a reset (a reset can cut a record in the middle). A send that
+// fails fails the update at once; a record that did not go out is never
+// counted.
 //
-// Every failure ends alike: the failure text, one log line with the records
-// sent, state 0, the update's timers, the link poll and auto connect stopped
-// and the ports closed (so nothing hides the failure again), the buttons left
-// disabled. The step that failed returns UpdateOutcome::Failed, and the
-// router shows the update layout (text and progress bar) whatever page was up.
+// Failures before anything was erased (before report 0x0C, or before the
+// header when the unit never answered 0x0B) leave the unit as it was: "not
+// started", the buttons back, the link as it is, UpdateOutcome::NotStarted.
+// From the erase on every failure ends alike: the failure text, one log line
+// with the records sent, state 0, the update's timers, the link poll and auto
+// connect stopped and the ports closed (so nothing hides the failure again;
+// a record still with the driver is let finish), the buttons left disabled.
+// The step that failed returns UpdateOutcome::Failed, and the router shows
+// the update layout (text and progress bar) whatever page was up.
 #include "update.h"
 
 #include <commctrl.h>
@@ -75,16 +90,30 @@ void enableButtons(bool enable) {
         EnableWindow(control(id), enable);
 }
 
+// The update's sends: patient with a slow driver, never cut by a reset.
+constexpr SendWait kUpdateWait{kUpdateSendWaitMs, false};
+
 // The next Connect advances deviceOrdinal: step it back so it opens the same unit.
 void keepSameUnit() {
     if (panel.deviceOrdinal >= 1) --panel.deviceOrdinal;
+}
+
+// Connect to the same unit again (it asks for the identity itself).
+void reconnect() {
+    keepSameUnit();
+    PostMessageA(panel.window, WM_COMMAND, IDC_CONNECT, 0);
+}
+
+bool portsOpen() {
+    return panel.inputPort && panel.outputPort;
 }
 
 int32_t recordsSent() {
     return panel.linesSent > 1 ? panel.linesSent - 1 : 0;
 }
 
-UpdateOutcome fail() {
+// The failure ending from the erase on. `reason`, when given, ends the log line.
+UpdateOutcome fail(const char* reason = nullptr) {
     KillTimer(panel.window, kTimerUpdate);
     KillTimer(panel.window, kTimerProgress);
     // Nothing may take the failure off the screen: no poll that finds the
@@ -93,16 +122,37 @@ UpdateOutcome fail() {
     KillTimer(panel.window, kTimerAutoConnect);
     SendMessageA(control(IDC_AUTO_CONNECT), BM_SETCHECK, BST_UNCHECKED, 0);
     if (panel.inputPort || panel.outputPort) {
-        closePorts();
+        closePorts(UnfinishedOutput::LetFinish); // a record still with the driver is not cut
         SetDlgItemTextA(panel.window, IDC_STATUS, "zembrax HD not connected");
     }
     panel.recordPosition = 0;
     panel.reconnectPending = false;
     panel.updateState = UpdatePhase::Idle;
     setUpdateText("Firmware update failed\nUnplug USB connection and close application");
-    logLine("zembrax H %04d firmware update failed after %d of %d records", panel.serialNumber, recordsSent(),
-            panel.imageLineCount - 1);
+    if (reason)
+        logLine("zembrax H %04d firmware update failed after %d of %d records: %s", panel.updateSerial,
+                recordsSent(), panel.imageLineCount - 1, reason);
+    else
+        logLine("zembrax H %04d firmware update failed after %d of %d records", panel.updateSerial,
+                recordsSent(), panel.imageLineCount - 1);
     return UpdateOutcome::Failed;
+}
+
+// The ending of a failure before anything was erased: the unit is as it was,
+// so the operator may try again at once.
+UpdateOutcome notStarted(const char* reason) {
+    KillTimer(panel.window, kTimerUpdate);
+    KillTimer(panel.window, kTimerProgress);
+    panel.recordPosition = 0;
+    panel.linesSent = 0;
+    panel.reconnectPending = false;
+    panel.updateState = UpdatePhase::Idle;
+    char text[128];
+    std::snprintf(text, sizeof text, "Firmware update not started\n%s", reason);
+    setUpdateText(text);
+    logLine("zembrax H %04d firmware update not started: %s", panel.updateSerial, reason);
+    enableButtons(true);
+    return UpdateOutcome::NotStarted;
 }
 
 void startEraseWait() {
@@ -111,13 +161,16 @@ void startEraseWait() {
 }
 
 UpdateOutcome sendHeader() {
+    // Without report 0x0C nothing was erased until the header goes out.
+    const bool erasing = panel.updateState == UpdatePhase::HeaderDue;
     setUpdateText("Erasing code flash\n");
     uint8_t* m = panel.recordMessage;
     m[0] = 0xF0;
     m[1] = 0x2C;
     std::memcpy(m + 2, panel.firmwareImage, kImageHeaderLength);
     m[2 + kImageHeaderLength] = 0xF7;
-    if (sendSysEx(m, kImageHeaderLength + 3) != SendResult::Sent) return fail();
+    if (sendSysEx(m, kImageHeaderLength + 3, kUpdateWait) != SendResult::Sent)
+        return erasing ? fail() : notStarted("image header not sent");
     panel.updateState = UpdatePhase::Records;
     panel.linesSent = 1;
     panel.recordPosition = kImageHeaderLength + 1;
@@ -126,17 +179,57 @@ UpdateOutcome sendHeader() {
     return UpdateOutcome::GoesOn;
 }
 
-void finish() {
+// Asks the unit for its identity. Ports that closed (the unit re-enumerated)
+// are opened again instead: Connect asks then. A request the driver refused
+// or kept goes out again at the next check.
+void askUnit() {
+    if (portsOpen()) {
+        const MessageTemplate& ask = message(Msg::Identity);
+        if (sendSysEx(ask.bytes.data(), ask.length, kUpdateWait) == SendResult::Sent || portsOpen()) return;
+    }
+    reconnect();
+}
+
+// After the last record: is the unit running 3.01 now?
+void startCheck() {
     panel.recordPosition = 0;
+    setUpdateText("Checking firmware 3.01\n");
+    panel.updateState = UpdatePhase::Confirming;
+    panel.unitChecks = 0;
+    askUnit();
+    startTimer(kTimerUpdate, kConfirmCheckMs);
+}
+
+void confirmed() {
+    KillTimer(panel.window, kTimerUpdate);
+    logLine("zembrax H %04d firmware update confirmed: unit reports firmware %04d", panel.updateSerial,
+            panel.firmwareVersion);
     setUpdateText("Firmware update done\n");
+    logLine("zembrax H %04d updated to firmware 3.01", panel.updateSerial);
     panel.updateState = UpdatePhase::Done;
     startTimer(kTimerUpdate, 3000);
+}
+
+// What an identity reply of the updated unit says that is not 3.01 in report 0x0A.
+void describeFirmware(char* out, std::size_t size, UnitKind kind, uint8_t report) {
+    if (kind == UnitKind::Erased)
+        std::snprintf(out, size, "unit reports firmware deleted");
+    else if (report != 0x0A)
+        std::snprintf(out, size, "unit reports firmware %04d in report 0x%02X", panel.firmwareVersion,
+                      report);
+    else
+        std::snprintf(out, size, "unit reports firmware %04d", panel.firmwareVersion);
+}
+
+UpdateOutcome notConfirmed(const char* reported) {
+    logLine("zembrax H %04d firmware update not confirmed: %s", panel.updateSerial, reported);
+    return fail();
 }
 
 // Why the carried image cannot be sent, in 115 and the log; nothing was sent.
 void refuse(const char* reason) {
     setUpdateText(reason);
-    logLine("zembrax H %04d firmware update not started: %s", panel.serialNumber, reason);
+    logLine("zembrax H %04d firmware update not started: %s", panel.updateSerial, reason);
 }
 
 // Reads the carried image through; false (and why, shown) when it must not go out.
@@ -171,6 +264,7 @@ bool carriedImageSound() {
 
 UpdateOutcome onUpdateFirmware() {
     if (updateRunning()) return UpdateOutcome::GoesOn; // one update at a time
+    panel.updateSerial = panel.serialNumber;
     if (!carriedImageSound()) return UpdateOutcome::NotStarted;
     enableButtons(false);
     panel.recordPosition = 0;
@@ -178,8 +272,10 @@ UpdateOutcome onUpdateFirmware() {
     setProgress(0);
     panel.updateState = UpdatePhase::AwaitingReply;
     panel.reconnectPending = false;
+    logLine("zembrax H %04d firmware update started", panel.updateSerial);
     const MessageTemplate& begin = message(Msg::BeginUpdate);
-    if (sendSysEx(begin.bytes.data(), begin.length) != SendResult::Sent) return fail();
+    if (sendSysEx(begin.bytes.data(), begin.length, kUpdateWait) != SendResult::Sent)
+        return notStarted("update request not sent");
     startTimer(kTimerUpdate, 200);
     return UpdateOutcome::GoesOn;
 }
@@ -197,14 +293,13 @@ UpdateOutcome updateTick() {
         break;
     case UpdatePhase::Reconnecting:
         if (!panel.reconnectPending) {
-            keepSameUnit();
-            PostMessageA(panel.window, WM_COMMAND, IDC_CONNECT, 0);
+            reconnect();
             panel.reconnectPending = true;
-            panel.reconnectTicks = 0;
-        } else if (!panel.inputPort || !panel.outputPort) { // the unit is gone, or its ports did not open
-            return fail();
-        } else if (++panel.reconnectTicks * kReconnectCheckMs >= kReconnectTimeoutMs) {
+            panel.unitChecks = 0;
+        } else if (++panel.unitChecks * kReconnectCheckMs >= kReconnectTimeoutMs) {
             return fail(); // the erased unit never identified itself
+        } else if (!portsOpen()) {
+            reconnect(); // not there (yet), or its ports did not open: look again
         }
         startTimer(kTimerUpdate, kReconnectCheckMs);
         break;
@@ -215,12 +310,17 @@ UpdateOutcome updateTick() {
         panel.burstStart = GetTickCount();
         PostMessageA(panel.window, WM_COMMAND, IDC_SEND_NEXT_RECORD, 0);
         break;
+    case UpdatePhase::Confirming:
+        if (++panel.unitChecks * kConfirmCheckMs >= kConfirmTimeoutMs)
+            return notConfirmed("no answer within 5 s");
+        askUnit();
+        startTimer(kTimerUpdate, kConfirmCheckMs);
+        break;
     case UpdatePhase::Done:
         enableButtons(true);
         panel.updateState = UpdatePhase::Idle;
         keepSameUnit();
         PostMessageA(panel.window, WM_COMMAND, IDC_RELEASE, 0);
-        logLine("zembrax H %04d updated to firmware 3.01", panel.serialNumber);
         break;
     case UpdatePhase::Idle: break;
     }
@@ -258,7 +358,7 @@ RecordStep sendOneRecord() {
     }
     std::memcpy(panel.recordMessage + 3, image + start, length);
     panel.recordMessage[3 + length] = 0xF7;
-    if (sendSysEx(panel.recordMessage, length + 4) != SendResult::Sent) {
+    if (sendSysEx(panel.recordMessage, length + 4, kUpdateWait) != SendResult::Sent) {
         fail();
         return RecordStep::Failed;
     }
@@ -276,7 +376,7 @@ RecordStep sendOneRecord() {
         fail();
         return RecordStep::Failed;
     }
-    finish();
+    startCheck();
     return RecordStep::Last;
 }
 
@@ -320,22 +420,52 @@ void onUpdateReply() {
     if (panel.updateState == UpdatePhase::AwaitingReply) panel.updateState = UpdatePhase::Accepted;
 }
 
-ErasedUnit onErasedUnitIdentified() {
-    if (panel.updateState != UpdatePhase::Reconnecting) return ErasedUnit::NotAwaited;
-    panel.updateState = UpdatePhase::HeaderDue;
-    panel.reconnectPending = false;
-    startTimer(kTimerUpdate, 1);
-    return ErasedUnit::TakenOver;
+IdentityTaken onUpdateIdentity(UnitKind kind, uint8_t report) {
+    char reported[64];
+    const bool otherUnit = panel.serialNumber != panel.updateSerial;
+    if (otherUnit)
+        std::snprintf(reported, sizeof reported, "another unit answered: H %04d", panel.serialNumber);
+    switch (panel.updateState) {
+    case UpdatePhase::Reconnecting:
+        if (otherUnit) {
+            fail(reported); // nothing more goes to that unit: its ports close
+            return IdentityTaken::Failed;
+        }
+        if (kind != UnitKind::Erased)
+            return IdentityTaken::GoesOn; // not erased yet: waits on to the time-out
+        panel.updateState = UpdatePhase::HeaderDue;
+        panel.reconnectPending = false;
+        startTimer(kTimerUpdate, 1);
+        return IdentityTaken::GoesOn;
+    case UpdatePhase::Confirming:
+        if (!otherUnit) {
+            if (kind == UnitKind::Operable) {
+                confirmed();
+                return IdentityTaken::GoesOn;
+            }
+            describeFirmware(reported, sizeof reported, kind, report);
+        }
+        notConfirmed(reported);
+        return IdentityTaken::Failed;
+    case UpdatePhase::Done: return IdentityTaken::GoesOn; // confirmed already: nothing changes
+    case UpdatePhase::Idle:
+    case UpdatePhase::AwaitingReply:
+    case UpdatePhase::Accepted:
+    case UpdatePhase::HeaderDue:
+    case UpdatePhase::Records: break;
+    }
+    return IdentityTaken::NotAwaited;
 }
 
 UpdateOutcome onUpdateConnectionLost() {
     switch (panel.updateState) {
+    case UpdatePhase::AwaitingReply: return notStarted("MIDI connection lost");
     case UpdatePhase::HeaderDue:
     case UpdatePhase::Records: return fail();
-    case UpdatePhase::Reconnecting: return panel.reconnectPending ? fail() : UpdateOutcome::GoesOn;
     case UpdatePhase::Idle:
-    case UpdatePhase::AwaitingReply:
-    case UpdatePhase::Accepted:
+    case UpdatePhase::Accepted:     // the ports close for the erase anyway
+    case UpdatePhase::Reconnecting: // the next look opens them again
+    case UpdatePhase::Confirming:   // the next check opens them again
     case UpdatePhase::Done: break;
     }
     return UpdateOutcome::GoesOn;
@@ -344,6 +474,7 @@ UpdateOutcome onUpdateConnectionLost() {
 bool updateNeedsTheUnit() {
     switch (panel.updateState) {
     case UpdatePhase::Idle:
+    case UpdatePhase::Confirming:
     case UpdatePhase::Done: return false;
     case UpdatePhase::AwaitingReply:
     case UpdatePhase::Accepted:
@@ -352,6 +483,24 @@ bool updateNeedsTheUnit() {
     case UpdatePhase::Records: return true;
     }
     return false;
+}
+
+void noteUpdate(UpdateNote note) {
+    const int32_t total = panel.imageLineCount - 1;
+    switch (note) {
+    case UpdateNote::SessionEndRefused:
+        logLine("zembrax H %04d firmware update in progress: end of Windows session refused",
+                panel.updateSerial);
+        return;
+    case UpdateNote::Interrupted:
+        logLine("zembrax H %04d firmware update interrupted after %d of %d records", panel.updateSerial,
+                recordsSent(), total);
+        return;
+    case UpdateNote::Abandoned:
+        logLine("zembrax H %04d firmware update abandoned after %d of %d records", panel.updateSerial,
+                recordsSent(), total);
+        return;
+    }
 }
 
 void logFirmwareKind() {

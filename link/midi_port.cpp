@@ -27,7 +27,11 @@
 // at most kSendDoneWaitMs, until the driver marks it done. If it is not done
 // by then the output is reset, which hands the header back. A header that the
 // driver may still own after that stays with its slot until the driver is done
-// with it or the handle is closed; later sends take other slots.
+// with it or the handle is closed; later sends take other slots. The firmware
+// update's sends wait longer and never reset (SendWait): a reset can cut a
+// record in the middle. Such a late header stays with its slot, and a close
+// that lets it finish (UnfinishedOutput::LetFinish) leaves the handle to the
+// driver until the next open closes it again.
 //
 // A result that says the unit is gone (MMSYSERR_NODRIVER, MMSYSERR_INVALHANDLE,
 // MIDIERR_NODEVICE) from a send or a re-queue ends the link at once
@@ -130,10 +134,21 @@ OutputSlot* freeSlot(HMIDIOUT handle) {
     return nullptr;
 }
 
+// A message of this handle that the driver has not finished yet.
+bool stillSending(HMIDIOUT handle) {
+    for (const OutputSlot& slot : panel.outputSlots)
+        if (slot.owner == handle && (slot.header.dwFlags & MHDR_INQUEUE) &&
+            !(slot.header.dwFlags & MHDR_DONE))
+            return true;
+    return false;
+}
+
 // Resets and closes an output handle; true when it is closed or gone (then
-// it holds none of its headers any more).
-bool closeOutput(HMIDIOUT handle) {
-    succeeded(midiOutReset(handle), kSiteOutReset);
+// it holds none of its headers any more). LetFinish: no reset while a message
+// is unfinished; the driver then refuses the close until it is done.
+bool closeOutput(HMIDIOUT handle, UnfinishedOutput unfinished = UnfinishedOutput::Cut) {
+    if (unfinished == UnfinishedOutput::Cut || !stillSending(handle))
+        succeeded(midiOutReset(handle), kSiteOutReset);
     reclaimSlots(handle);
     MMRESULT result = midiOutClose(handle);
     succeeded(result, kSiteOutClose);
@@ -163,9 +178,9 @@ void setOutputAside(HMIDIOUT handle) {
 
 // The bounded wait for the driver to finish a header, without pumping
 // messages, so that no receive handler runs inside a send.
-void waitUntilDone(const MIDIHDR& header) {
+void waitUntilDone(const MIDIHDR& header, DWORD limitMs) {
     DWORD start = GetTickCount();
-    while (!(header.dwFlags & MHDR_DONE) && GetTickCount() - start < kSendDoneWaitMs)
+    while (!(header.dwFlags & MHDR_DONE) && GetTickCount() - start < limitMs)
         Sleep(1);
 }
 
@@ -216,7 +231,7 @@ OpenResult openPorts(UINT inputDeviceId, UINT outputDeviceId) {
     return OpenResult::Success;
 }
 
-void closePorts() {
+void closePorts(UnfinishedOutput unfinished) {
     // The identity request is repeated only while the ports are open.
     KillTimer(panel.window, kTimerIdentity);
     if (panel.inputPort) {
@@ -224,12 +239,12 @@ void closePorts() {
         panel.inputPort = nullptr;
     }
     if (panel.outputPort) {
-        if (!closeOutput(panel.outputPort)) setOutputAside(panel.outputPort);
+        if (!closeOutput(panel.outputPort, unfinished)) setOutputAside(panel.outputPort);
         panel.outputPort = nullptr;
     }
 }
 
-SendResult sendSysEx(const uint8_t* bytes, std::size_t length) {
+SendResult sendSysEx(const uint8_t* bytes, std::size_t length, SendWait wait) {
     HMIDIOUT output = panel.outputPort;
     if (!output || length == 0 || length > kOutputBufferSize) return SendResult::Failed;
     MMRESULT gone = MMSYSERR_NOERROR; // the first result that says the unit is gone
@@ -242,7 +257,7 @@ SendResult sendSysEx(const uint8_t* bytes, std::size_t length) {
 
     SendResult sent = SendResult::Failed;
     OutputSlot* slot = freeSlot(output);
-    if (!slot) { // every send header is still with the driver: take them back
+    if (!slot && wait.resetWhenLate) { // every send header is still with the driver: take them back
         failed(midiOutReset(output), kSiteOutSendReset);
         slot = freeSlot(output);
     }
@@ -256,14 +271,19 @@ SendResult sendSysEx(const uint8_t* bytes, std::size_t length) {
         if (!failed(midiOutPrepareHeader(output, &header, sizeof header), kSiteOutPrepare)) {
             slot->owner = output;
             bool handedOver = !failed(midiOutLongMsg(output, &header, sizeof header), kSiteOutLongMsg);
-            if (handedOver) waitUntilDone(header);
+            if (handedOver) waitUntilDone(header, wait.doneMs);
             bool done = (header.dwFlags & MHDR_DONE) != 0;
+            bool leftWithDriver = false;
             if (!done) {
                 appendLog(".dwFlags != MHDR_DONE\n");
-                if (handedOver) failed(midiOutReset(output), kSiteOutSendReset); // hands the header back
+                if (handedOver && wait.resetWhenLate)
+                    failed(midiOutReset(output), kSiteOutSendReset); // hands the header back
+                else
+                    leftWithDriver = handedOver; // not cut: it stays the driver's until done
             }
             // A header the driver still owns stays with its slot.
-            if (!failed(midiOutUnprepareHeader(output, &header, sizeof header), kSiteOutUnprepare))
+            if (!leftWithDriver &&
+                !failed(midiOutUnprepareHeader(output, &header, sizeof header), kSiteOutUnprepare))
                 slot->owner = nullptr;
             if (panel.sysExDump && !updateRunning()) dumpLine("-> ", bytes, length);
             if (handedOver && done) sent = SendResult::Sent;

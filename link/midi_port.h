@@ -38,12 +38,28 @@ enum SiteId : unsigned {
 // Longest wait in sendSysEx for the driver to finish with a message.
 constexpr DWORD kSendDoneWaitMs = 300;
 
+// How long one send waits for the driver to finish its message, and whether a
+// message still unfinished then is taken back with midiOutReset (which may cut
+// it in the middle) or left with the driver until it is done.
+struct SendWait {
+    DWORD doneMs;
+    bool resetWhenLate;
+};
+// Every send but the firmware update's.
+constexpr SendWait kBriefWait{kSendDoneWaitMs, true};
+
+// What closePorts does with a message the output driver has not finished:
+// cut it with midiOutReset, or let it finish (the close is then refused and
+// the handle is closed again before the next open).
+enum class UnfinishedOutput { Cut, LetFinish };
+
 void reportMidiError(MMRESULT mmResult, unsigned id);
 OpenResult openPorts(UINT inputDeviceId, UINT outputDeviceId);
-void closePorts();
-// Copies the message (at most kOutputBufferSize bytes) and sends it. A result
-// that says the unit has gone ends the link (connectionLost) before it returns.
-[[nodiscard]] SendResult sendSysEx(const uint8_t* bytes, std::size_t length);
+void closePorts(UnfinishedOutput unfinished = UnfinishedOutput::Cut);
+// Copies the message (at most kOutputBufferSize bytes) and sends it, waiting
+// as `wait` says. A result that says the unit has gone ends the link
+// (connectionLost) before it returns.
+[[nodiscard]] SendResult sendSysEx(const uint8_t* bytes, std::size_t length, SendWait wait = kBriefWait);
 // Input notifications with the handle they came from (wParam): anything but
 // the open input's own buffers is dropped.
 //

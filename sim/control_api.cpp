@@ -131,6 +131,11 @@ void simSetOutputDoneDelay(DWORD milliseconds) {
     l.w.outputDoneDelay = milliseconds;
 }
 
+void simSetByteTime(DWORD microseconds) {
+    Locked l;
+    byteTime = std::chrono::microseconds(microseconds);
+}
+
 void simSetInputGrace(DWORD milliseconds) {
     Locked l;
     l.w.graceMs = milliseconds;
@@ -502,6 +507,11 @@ int simSetFirmwareFailure(int unit, int mode, int records) {
         m.firmwareFailure = FirmwareFailure::VanishAfter;
         break;
     case SIM_FIRMWARE_VANISH_AT_BEGIN: m.firmwareFailure = FirmwareFailure::VanishAtBegin; break;
+    case SIM_FIRMWARE_REJECT_RECORD:
+        if (records < 1) return -1;
+        m.firmwareFailure = FirmwareFailure::RejectRecord;
+        m.rejectedRecord = records;
+        return 0;
     default: return -1;
     }
     m.vanishAfterRecords = records;

@@ -82,6 +82,11 @@ SIM_API int simSetUnplugFaults(int unit, int flags);
 SIM_API void simFailCall(const char* function, MMRESULT result, int skip, int times);
 SIM_API void simClearFailures(void);
 
+// Microseconds each byte takes on the wire, both ways (default 320, 31250
+// baud; 0: messages cross at once), until simReset. A long run of messages
+// (the firmware image) otherwise queues for a minute ahead of what follows.
+SIM_API void simSetByteTime(DWORD microseconds);
+
 // midiOutLongMsg marks the header done only after this many milliseconds
 // (0: at once, as before it returns): the slow driver. Longer than the
 // panel's send wait, the header is still the driver's when the wait ends.
@@ -288,9 +293,10 @@ SIM_API int simGetIdentity(int unit, char serialDigits[5], char firmware[5], uin
 // messages. The header message (F0 2C "ZF..." F7) starts a transfer (and
 // erases the firmware of a unit that still has some); each record message
 // (F0 2C 7F, one Intel HEX record, F7) is checked. A transfer with no bad
-// record that ends with the end-of-file record leaves firmware "0301" and
-// identity report 0x0A; otherwise (errors, no end-of-file record, ports
-// closed before it) the unit stays without firmware.
+// record that ends with the end-of-file record leaves the firmware that
+// characters 3 to 6 of the header name ("0301" for "ZF0301...") and identity
+// report 0x0A; otherwise (errors, no end-of-file record, ports closed before
+// it) the unit stays without firmware.
 
 // What simFirmwareState returns.
 #define SIM_FIRMWARE_RUNS 0     // the unit has firmware
@@ -312,7 +318,10 @@ SIM_API int simFirmwareStats(int unit, int* records, int* dataBytes, int* errors
     3                                  // unplugs itself after `records` record messages of a transfer
                                        // (0: right after the header message)
 #define SIM_FIRMWARE_VANISH_AT_BEGIN 4 // unplugs itself when command 0x0B arrives, unanswered
-// Returns 0, or -1 for a bad unit or mode (mode 3 needs records >= 0).
+#define SIM_FIRMWARE_REJECT_RECORD                                                                           \
+    5 // its loader rejects record message number `records` (1: the
+      // first after the header) and the unit stays without firmware
+// Returns 0, or -1 for a bad unit or mode (mode 3 needs records >= 0, mode 5 records >= 1).
 SIM_API int simSetFirmwareFailure(int unit, int mode, int records);
 
 // ---- Driver faults and checks (continued) ----

@@ -74,8 +74,7 @@ constexpr uint32_t kFactoryTcxo = 0x000186A0;
 constexpr uint16_t kTuningVcxoStep = 3;
 constexpr uint32_t kTuningTcxoStep = 100;
 
-// The firmware that a complete image carries.
-constexpr uint8_t kImageFirmware[4] = {'0', '3', '0', '1'};
+// How a unit with the firmware of a complete image identifies itself.
 constexpr uint8_t kImageReportKind = 0x0A;
 
 constexpr int64_t kDayMicroseconds = 86400LL * 1000000;
@@ -257,6 +256,7 @@ void UnitModel::factoryReset() {
     transfer = FirmwareTransfer{};
     firmwareFailure = FirmwareFailure::None;
     vanishAfterRecords = 0;
+    rejectedRecord = 0;
 }
 
 // What the EEPROM holds: the user profiles with their names, the stored
@@ -476,7 +476,7 @@ Verdict UnitModel::receive(const uint8_t* b, size_t n, const Moment& at) {
         }
         // Firmware frames: F0 2C, the 32-character image header ("ZF..."), F7;
         // F0 2C 7F, the characters of one image record, F7.
-        if (n == 35 && b[2] == 'Z' && b[3] == 'F') return firmwareHeader(at);
+        if (n == 35 && b[2] == 'Z' && b[3] == 'F') return firmwareHeader(b + 2, at);
         if (n >= 4 && b[2] == 0x7F) return firmwareRecord(b + 3, n - 4);
         return violation("manufacturer 0x2C without the product tag 5A 42");
     }
@@ -764,12 +764,13 @@ Verdict UnitModel::portClosed(const Moment& at) {
     return v;
 }
 
-Verdict UnitModel::firmwareHeader(const Moment& at) {
+Verdict UnitModel::firmwareHeader(const uint8_t* header, const Moment& at) {
     erase(at);
     updatePrepared = false;
     transfer = FirmwareTransfer{};
     transfer.header = true;
     transfer.open = true;
+    std::memcpy(transfer.version.data(), header + 2, 4); // "ZF0301...": firmware 0301
     Verdict v = accepted("firmware image header: code flash erased, waiting for records");
     if (firmwareFailure == FirmwareFailure::VanishAfter && vanishAfterRecords == 0) {
         v.vanish = true;
@@ -788,6 +789,8 @@ Verdict UnitModel::firmwareRecord(const uint8_t* line, size_t n) {
                                  : "without an image header";
     else
         checkRecord(line, n, type, count, why);
+    if (why.empty() && firmwareFailure == FirmwareFailure::RejectRecord && number == rejectedRecord)
+        why = "rejected by the loader (failure injected)";
 
     Verdict v;
     if (!why.empty()) {
@@ -797,10 +800,11 @@ Verdict UnitModel::firmwareRecord(const uint8_t* line, size_t n) {
         transfer.endOfFile = true;
         transfer.open = false;
         if (transfer.errors == 0) {
-            std::memcpy(firmware.data(), kImageFirmware, 4);
+            firmware = transfer.version;
             reportKind = kImageReportKind;
-            v = accepted(format("firmware record %d: end of file; firmware 3.01 programmed (%d data bytes)",
-                                number, transfer.dataBytes));
+            v = accepted(format("firmware record %d: end of file; firmware ", number) +
+                         std::string(firmware.begin(), firmware.end()) +
+                         format(" programmed (%d data bytes)", transfer.dataBytes));
         } else {
             v = accepted(
                 format("firmware record %d: end of file; %d bad records, the unit stays without firmware",

@@ -76,6 +76,7 @@ enum class FirmwareFailure {
     VanishAtErase, // the unit unplugs itself when its ports close after report 0x0C
     VanishAfter,   // the unit unplugs itself after a number of record messages (0: after the header)
     VanishAtBegin, // the unit unplugs itself when command 0x0B arrives, without answering it
+    RejectRecord,  // the loader rejects one record of a transfer (a number) and the unit stays erased
 };
 
 // Record messages of the image transfer that began with the last header.
@@ -86,6 +87,8 @@ struct FirmwareTransfer {
     int records = 0;        // record messages received
     int dataBytes = 0;      // data bytes of valid data records
     int errors = 0;         // records that were malformed, out of place or of a bad type
+    // The firmware a complete transfer programs: characters 3 to 6 of its header.
+    std::array<uint8_t, 4> version{};
 };
 
 class UnitModel {
@@ -179,11 +182,12 @@ class UnitModel {
     FirmwareTransfer transfer;
     FirmwareFailure firmwareFailure = FirmwareFailure::None;
     int vanishAfterRecords = 0;
+    int rejectedRecord = 0; // FirmwareFailure::RejectRecord: the record the loader rejects
 
   private:
     Verdict deviceCommand(const uint8_t* b, size_t n, const Moment& at);
     Verdict mmcCommand(const uint8_t* b, size_t n, const Moment& at);
-    Verdict firmwareHeader(const Moment& at);
+    Verdict firmwareHeader(const uint8_t* header, const Moment& at);
     Verdict firmwareRecord(const uint8_t* line, size_t n);
     void factoryStoredValues();
 };

@@ -567,8 +567,13 @@ bool World::applyConfiguration(const std::string& text, std::string& error) {
             else if (f.rfind("vanish-after-", 0) == 0 && parseInt(f.substr(13), 10, 0, 1000000, records)) {
                 m.firmwareFailure = FirmwareFailure::VanishAfter;
                 m.vanishAfterRecords = static_cast<int>(records);
+            } else if (f.rfind("reject-", 0) == 0 && parseInt(f.substr(7), 10, 1, 1000000, records)) {
+                m.firmwareFailure = FirmwareFailure::RejectRecord;
+                m.rejectedRecord = static_cast<int>(records);
             } else {
-                error = "fwfailure must be none, silent, vanish-begin, vanish-erase or vanish-after-N: " + f;
+                error = "fwfailure must be none, silent, vanish-begin, vanish-erase, vanish-after-N or "
+                        "reject-N: " +
+                        f;
                 return false;
             }
         }

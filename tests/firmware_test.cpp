@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -34,14 +35,6 @@ std::vector<uint8_t> image(const std::string& text) {
 std::string smallImage() {
     return std::string(kHeader) +
            "\r:10000000000102030405060708090A0B0C0D0E0F78\r:020000040001F9\r:00000001FF\r";
-}
-
-// The image this test program carries (the stand-in).
-std::string carriedImage() {
-    HMODULE self = GetModuleHandleA(nullptr);
-    HRSRC found = FindResourceA(self, "FirmwareFile", "BINTYPE");
-    const char* data = static_cast<const char*>(LockResource(LoadResource(self, found)));
-    return std::string(data, SizeofResource(self, found));
 }
 
 // Where line n of an image begins (line 0 is the header).
@@ -201,6 +194,9 @@ class Update : public ::testing::Test {
     void SetUp() override {
         window = openPanel();
         simSetIdentity(0, "1234", "0300", 0x0A);
+        // A wire as fast as USB: the image does not queue for a minute ahead
+        // of the unit's answer to the check after the last record.
+        simSetByteTime(0);
         connectAndIdentify(window);
         ASSERT_EQ(panel.pageMode, PageMode::UpdateNeeded);
         clearSent();
@@ -209,24 +205,10 @@ class Update : public ::testing::Test {
         closePanel(window);
         simClearFailures();
         simSetOutputDoneDelay(0);
-        forgetImage();
     }
     void again() {
         TearDown();
         SetUp();
-    }
-
-    // Replaces the carried image by a test image (kept alive by the fixture).
-    void useImage(const std::string& text) {
-        fake = image(text);
-        panel.firmwareResource = reinterpret_cast<HGLOBAL>(1);
-        panel.firmwareImage = fake.data();
-        panel.firmwareSize = fake.size();
-    }
-    void forgetImage() {
-        if (panel.firmwareImage != fake.data()) return;
-        panel.firmwareResource = nullptr; // the fixture's image, not a resource
-        panel.firmwareImage = nullptr;
     }
     std::string status() { return controlText(window, IDC_UPDATE_TEXT); }
     int bar() { return static_cast<int>(SendDlgItemMessageA(window, IDC_UPDATE_PROGRESS, PBM_GETPOS, 0, 0)); }
@@ -264,6 +246,7 @@ class Update : public ::testing::Test {
         SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_UPDATE_FIRMWARE, BN_CLICKED), 0);
         EXPECT_EQ(panel.updateState, UpdatePhase::AwaitingReply);
         EXPECT_FALSE(buttonsEnabled());
+        EXPECT_EQ(logLines(window).back(), std::string(kStamp) + "zembrax H 1234 firmware update started");
         deliver(); // report 0x0C
         EXPECT_EQ(panel.updateState, UpdatePhase::Accepted);
         tick(window, kTimerUpdate);
@@ -320,7 +303,6 @@ class Update : public ::testing::Test {
                   std::string(kStamp) + "zembrax H 1234 firmware update not started: " + reason);
         EXPECT_EQ(simFirmwareState(0), SIM_FIRMWARE_RUNS);
     }
-    std::vector<uint8_t> fake;
     HWND window = nullptr;
 };
 
@@ -330,19 +312,37 @@ TEST_F(Update, CarriedImageBringsTheUnitTo301) {
     // Every position the records give the bar, in order: the full animation
     // position stays until the first whole percent, shown as 6, then one more
     // per percent.
-    std::vector<int> positions = barPositions([&] { driveUpdate(window); });
+    std::vector<int> positions = barPositions([&] {
+        while (nextRecord(window)) {
+        }
+    });
     std::vector<int> expected;
     for (int shown = 6; shown <= 104; ++shown)
         expected.push_back(shown);
     EXPECT_EQ(positions, expected);
     EXPECT_TRUE(isShown(window, IDC_UPDATE_PROGRESS)); // painted in between, never left hidden
+    // Every record out: the unit is asked whether it runs 3.01 now.
+    EXPECT_EQ(status(), "Checking firmware 3.01\n");
+    EXPECT_EQ(panel.updateState, UpdatePhase::Confirming);
+    EXPECT_TRUE(timerRunning(window, kTimerUpdate, 500));
+    size_t before = logLines(window).size();
+    deliver(); // its identity: serial 1234, firmware 0301, report 0x0A
     EXPECT_EQ(status(), "Firmware update done\n");
     EXPECT_EQ(panel.updateState, UpdatePhase::Done);
+    std::vector<std::string> lines = logLines(window);
+    EXPECT_EQ(
+        std::vector<std::string>(lines.begin() + static_cast<long>(before), lines.end()),
+        (std::vector<std::string>{std::string(kStamp) + "zembrax H 1234 connected",
+                                  std::string(kStamp) +
+                                      "zembrax H 1234 firmware update confirmed: unit reports firmware 0301",
+                                  std::string(kStamp) + "zembrax H 1234 updated to firmware 3.01"}));
     EXPECT_EQ(panel.progressValue, 99); // the bar was set to 104: shown full
     EXPECT_EQ(bar(), 100);
     std::vector<Bytes> messages = sent();
-    ASSERT_EQ(messages.size(), 1u + 1u + 1u + 2865u); // 0x0B, identity, header, records
+    ASSERT_EQ(messages.size(), 1u + 1u + 1u + 2865u + 1u); // 0x0B, identity, header, records, identity
     EXPECT_EQ(messages[0], (Bytes{0xF0, 0x2C, 0x5A, 0x42, 0x0B, 0xF7}));
+    EXPECT_EQ(messages.back(), (Bytes{0xF0, 0x2C, 0x5A, 0x42, 0x01, 0xF7}));
+    messages.pop_back();
     Bytes header = messages[2];
     ASSERT_EQ(header.size(), 35u);
     EXPECT_EQ(std::string(header.begin() + 2, header.end() - 1), kHeader);
@@ -354,14 +354,14 @@ TEST_F(Update, CarriedImageBringsTheUnitTo301) {
     last.push_back(0xF7);
     EXPECT_EQ(messages.back(), last);
 
-    size_t before = logLines(window).size();
+    before = logLines(window).size();
     tick(window, kTimerUpdate); // 3 s later
     deliver();
     EXPECT_EQ(panel.updateState, UpdatePhase::Idle);
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, IDC_CONNECT)));
-    std::vector<std::string> lines = logLines(window);
+    lines = logLines(window);
     ASSERT_GE(lines.size(), before + 1);
-    EXPECT_EQ(lines[before], std::string(kStamp) + "zembrax H 1234 updated to firmware 3.01");
+    EXPECT_EQ(lines[before], std::string(kStamp) + "MIDI connection released");
     EXPECT_EQ(panel.outputPort, nullptr); // released
     EXPECT_EQ(unitRecords(), 2865);
     connectAndIdentify(window);
@@ -385,36 +385,42 @@ TEST_F(Update, StrayAcknowledgementOutsideAnUpdateIsIgnored) {
     EXPECT_EQ(panel.updateState, UpdatePhase::Idle); // auto connect and the automatic jams are not held back
 }
 
-TEST_F(Update, UnitGoneAtTheReconnectFailsAtOnce) {
-    simSetFirmwareFailure(0, SIM_FIRMWARE_VANISH_AT_ERASE, 0);
-    command(window, IDC_UPDATE_FIRMWARE, BN_CLICKED);
-    deliver();
-    tick(window, kTimerUpdate);
-    eraseWait();
-    tick(window, kTimerUpdate); // reconnect posted
-    deliver();
-    EXPECT_EQ(panel.updateState, UpdatePhase::Reconnecting);
-    EXPECT_EQ(controlText(window, IDC_STATUS), "zembrax HD not found 01");
-    EXPECT_TRUE(timerRunning(window, kTimerUpdate, kReconnectCheckMs));
-    tick(window, kTimerUpdate); // the first look: no ports open
-    expectFailed(0);
-}
-
-TEST_F(Update, UnitThatNeverIdentifiesErasedTimesOut) {
-    command(window, IDC_UPDATE_FIRMWARE, BN_CLICKED);
-    deliver();
-    tick(window, kTimerUpdate);
-    simSetIdentity(0, "1234", "0300", 0x0A); // it comes back with its old firmware
-    eraseWait();
-    tick(window, kTimerUpdate); // reconnect posted
-    deliver();
-    ASSERT_NE(panel.outputPort, nullptr);
-    for (UINT waited = kReconnectCheckMs; waited < kReconnectTimeoutMs; waited += kReconnectCheckMs) {
-        tick(window, kTimerUpdate);
-        ASSERT_EQ(panel.updateState, UpdatePhase::Reconnecting) << "after " << waited << " ms";
+// The reconnect looks for the unit at each check (every 500 ms) and gives up
+// after 30 s: ports that are not open bring another Connect, a unit that
+// answers with its old firmware is waited for. (A unit that comes back in
+// time: update_real_timers_test.cpp.)
+TEST_F(Update, ReconnectLooksAgainUntilTheTimeOut) {
+    struct {
+        const char* what;
+        bool vanishes; // the unit unplugs itself as its ports close for the erase; else it
+                       // comes back with firmware 0300
+    } cases[] = {{"unit gone after the erase", true}, {"unit back with its old firmware", false}};
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (&c != cases) again();
+        if (c.vanishes) simSetFirmwareFailure(0, SIM_FIRMWARE_VANISH_AT_ERASE, 0);
+        command(window, IDC_UPDATE_FIRMWARE, BN_CLICKED);
+        deliver();
+        tick(window, kTimerUpdate); // the ports close, the firmware ID is erased
+        if (!c.vanishes) simSetIdentity(0, "1234", "0300", 0x0A);
+        eraseWait();
+        tick(window, kTimerUpdate); // Connect posted
+        deliver();
+        EXPECT_EQ(controlText(window, IDC_STATUS),
+                  c.vanishes ? "zembrax HD not found 01"
+                             : "zembrax HD connected\nSerial: H 1234 Firmware: 0300");
+        for (int check = 1; check < 60; ++check) {
+            SetDlgItemTextA(window, IDC_STATUS, "");
+            tick(window, kTimerUpdate);
+            deliver();
+            ASSERT_EQ(panel.updateState, UpdatePhase::Reconnecting) << "check " << check;
+            EXPECT_TRUE(isShown(window, IDC_UPDATE_TEXT));
+            // Without open ports each check connects again.
+            EXPECT_EQ(controlText(window, IDC_STATUS) != "", c.vanishes) << "check " << check;
+        }
+        tick(window, kTimerUpdate); // 30 s
+        expectFailed(0);
     }
-    tick(window, kTimerUpdate);
-    expectFailed(0);
 }
 
 TEST_F(Update, LinkLostDuringTheRecordsFails) {
@@ -435,6 +441,12 @@ TEST_F(Update, ReleaseDuringTheRecordsFails) {
     int records = sendCommands(1);
     SendMessageA(window, WM_COMMAND, IDC_RELEASE, 0); // hides the update layout
     expectFailed(records);
+    // Only the update layout's button with the ports open starts an update.
+    clearSent();
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_UPDATE_FIRMWARE, BN_CLICKED), 0);
+    deliver();
+    EXPECT_TRUE(sent().empty());
+    EXPECT_EQ(status(), kFailed);
 }
 
 // Each way a send can fail, by the long message it hits (0x0B is the first
@@ -447,7 +459,6 @@ TEST_F(Update, FailedSendFailsTheUpdate) {
         int message;
         int records; // went out, as logged
     } cases[] = {
-        {"command 0x0B refused", "midiOutLongMsg", 1, 0},
         {"header refused", "midiOutLongMsg", header, 0},
         {"record 42 refused", "midiOutLongMsg", firstRecord + 41, 41},
         {"record 42 not prepared", "midiOutPrepareHeader", firstRecord + 41, 41},
@@ -465,13 +476,70 @@ TEST_F(Update, FailedSendFailsTheUpdate) {
     }
 }
 
-TEST_F(Update, RecordStillWithTheDriverAfterTheWaitFails) {
-    startAndErase();
-    int records = sendCommands(2);
-    simSetOutputDoneDelay(kSendDoneWaitMs + 200); // the slow driver
-    sendCommands(1);
-    expectFailed(records); // the record the driver still held is not counted
-    EXPECT_FALSE(nextRecord(window));
+// Before anything was erased a failed send leaves the unit as it was: the
+// buttons and the link stay, and the next press reaches 0301. (The unit gone
+// with command 0x0B: update_real_timers_test.cpp.)
+TEST_F(Update, FailureBeforeTheEraseCanBeRetriedAtOnce) {
+    struct {
+        const char* what;
+        int skip;    // long messages that go out before the one a busy driver refuses
+        bool silent; // the unit does not answer command 0x0B
+        const char* reason;
+    } cases[] = {
+        {"command 0x0B refused", 0, false, "update request not sent"},
+        {"header refused after an unanswered 0x0B", 1, true, "image header not sent"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (&c != cases) again();
+        if (c.silent) simSetFirmwareFailure(0, SIM_FIRMWARE_SILENT, 0);
+        simFailCall("midiOutLongMsg", MIDIERR_NOTREADY, c.skip, 1);
+        command(window, IDC_UPDATE_FIRMWARE, BN_CLICKED);
+        deliver();
+        if (c.silent) tick(window, kTimerUpdate); // 200 ms without report 0x0C: the header
+        EXPECT_EQ(status(), std::string("Firmware update not started\n") + c.reason);
+        EXPECT_EQ(panel.updateState, UpdatePhase::Idle);
+        for (int id : {IDC_CONNECT, IDC_RELEASE, IDC_AUTO_CONNECT, IDC_UPDATE_FIRMWARE})
+            EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, id))) << id;
+        EXPECT_EQ(logLines(window).back(),
+                  std::string(kStamp) + "zembrax H 1234 firmware update not started: " + c.reason);
+        EXPECT_EQ(simFirmwareState(0), SIM_FIRMWARE_RUNS);
+        EXPECT_NE(panel.outputPort, nullptr);
+        simSetFirmwareFailure(0, SIM_FIRMWARE_NORMAL, 0);
+        command(window, IDC_UPDATE_FIRMWARE, BN_CLICKED); // at once, again
+        driveUpdate(window);
+        EXPECT_EQ(status(), "Firmware update done\n");
+        char firmware[5] = {};
+        simGetIdentity(0, nullptr, firmware, nullptr);
+        EXPECT_STREQ(firmware, "0301");
+    }
+}
+
+// The update's sends wait 2 s for a slow driver, and a record it still holds
+// then is never taken back with a reset (which could cut it): the update
+// fails, and the output's close waits for the driver instead.
+TEST_F(Update, SlowDriverIsWaitedForAndNeverReset) {
+    for (DWORD doneAfterMs : {500, 2500}) {
+        SCOPED_TRACE(doneAfterMs);
+        if (doneAfterMs != 500) again();
+        startAndErase();
+        int records = sendCommands(2);
+        simFailCall("midiOutReset", MMSYSERR_ERROR, 0, 0); // a reset would leave its error line
+        simSetOutputDoneDelay(doneAfterMs);
+        size_t before = logLines(window).size();
+        sendCommands(1);
+        std::vector<std::string> lines = logLines(window);
+        lines.erase(lines.begin(), lines.begin() + static_cast<long>(before));
+        for (unsigned site : {kSiteOutReset, kSiteOutSendReset})
+            EXPECT_EQ(std::count(lines.begin(), lines.end(), errorLine(site, MMSYSERR_ERROR)), 0);
+        if (doneAfterMs == 500) {
+            EXPECT_EQ(panel.linesSent - 1, records + 1); // past the 300 ms of other sends
+            continue;
+        }
+        expectFailed(records); // the record the driver still held is not counted
+        EXPECT_FALSE(nextRecord(window));
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), errorLine(kSiteOutClose, MIDIERR_STILLPLAYING)), 1);
+    }
 }
 
 TEST_F(Update, DamagedImageSendsNothing) {
@@ -503,7 +571,7 @@ TEST_F(Update, DamagedImageSendsNothing) {
     };
     for (auto& c : cases) { // each refusal leaves the panel as it was: the next press tries again
         SCOPED_TRACE(c.what);
-        useImage(c.text);
+        useFirmwareImage(c.text);
         command(window, IDC_UPDATE_FIRMWARE, BN_CLICKED);
         deliver();
         expectRefused(c.reason);
@@ -519,11 +587,14 @@ TEST_F(Update, BuildWithoutImageSendsNothing) {
 }
 
 TEST_F(Update, SmallImageEndsDone) {
-    useImage(smallImage());
+    useFirmwareImage(smallImage());
     startAndErase();
     driveUpdate(window);
     EXPECT_EQ(status(), "Firmware update done\n");
-    EXPECT_EQ(sent().back().size(), 15u);
+    std::vector<Bytes> messages = sent();
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(messages[messages.size() - 2].size(), 15u); // the end-of-file record, then the check
+    EXPECT_EQ(messages.back(), (Bytes{0xF0, 0x2C, 0x5A, 0x42, 0x01, 0xF7}));
 }
 
 TEST_F(Update, ClosingDuringTheUpdateAsksFirst) {
@@ -558,10 +629,58 @@ TEST_F(Update, ClosingDuringTheUpdateAsksFirst) {
     EXPECT_EQ(seen.text, question.text);
     EXPECT_FALSE(IsWindowVisible(window));
     EXPECT_EQ(panel.outputPort, nullptr);
+    EXPECT_EQ(logLines(window).back(),
+              std::string(kStamp) + "zembrax H 1234 firmware update abandoned after 0 of 2865 records");
+}
+
+// Log-off or shutdown would leave the unit erased: refused while the update
+// needs the unit, allowed at rest and once it is done; a session that ends
+// anyway leaves a line.
+TEST_F(Update, SessionEndWaitsForTheUpdate) {
+    auto mayEnd = [&] { return SendMessageA(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF); };
+    EXPECT_EQ(mayEnd(), TRUE);
+    startAndErase();
+    int records = sendCommands(1);
+    EXPECT_EQ(mayEnd(), FALSE);
+    EXPECT_EQ(logLines(window).back(),
+              std::string(kStamp) +
+                  "zembrax H 1234 firmware update in progress: end of Windows session refused");
+    driveUpdate(window);
+    ASSERT_EQ(status(), "Firmware update done\n");
+    EXPECT_EQ(mayEnd(), TRUE);
+
+    again();
+    startAndErase();
+    records = sendCommands(1);
+    SendMessageA(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    EXPECT_EQ(logLines(window).back(), std::string(kStamp) +
+                                           "zembrax H 1234 firmware update interrupted after " +
+                                           std::to_string(records) + " of 2865 records");
+    EXPECT_FALSE(IsWindowVisible(window));
+    EXPECT_EQ(panel.outputPort, nullptr);
+}
+
+// A unit that re-enumerates after the last record is opened again and asked.
+TEST_F(Update, CheckOpensTheUnitAgainAfterItReenumerated) {
+    startAndErase();
+    simIgnoreIdentityRequests(0, 1); // the first question finds it restarting
+    while (nextRecord(window)) {
+    }
+    ASSERT_EQ(status(), "Checking firmware 3.01\n");
+    simUnplug(0);
+    simReplug(0);
+    tick(window, kTimerPoll); // the link is lost
+    EXPECT_EQ(panel.outputPort, nullptr);
+    EXPECT_TRUE(isShown(window, IDC_UPDATE_TEXT)); // the check's layout stays
+    tick(window, kTimerUpdate);                    // 500 ms: Connect to the same unit
+    deliver();
+    EXPECT_EQ(status(), "Firmware update done\n");
+    EXPECT_EQ(logLines(window).back(), std::string(kStamp) + "zembrax H 1234 updated to firmware 3.01");
 }
 
 TEST(UpdateTwoUnits, EachUnitIsUpdatedInTurn) {
     HWND window = openPanel();
+    simSetByteTime(0); // the units answer the check after the records at once
     const char* inputs[] = {"ZEM HD A", "ZEM HD B"};
     simSetInputPorts(2, inputs);
     simSetOutputPorts(2, inputs);
@@ -583,8 +702,41 @@ TEST(UpdateTwoUnits, EachUnitIsUpdatedInTurn) {
     closePanel(window);
 }
 
+// Another erased unit that answers the reconnect (the updated one vanished,
+// the ports moved up) ends the update: nothing but the identity request
+// reaches it.
+TEST(UpdateTwoUnits, AnotherErasedUnitAtTheReconnectEndsTheUpdate) {
+    HWND window = openPanel();
+    const char* names[] = {"ZEM HD A", "ZEM HD B"};
+    simSetInputPorts(2, names);
+    simSetOutputPorts(2, names);
+    int updated = simAddUnit(0, 0), other = simAddUnit(1, 1);
+    simSetIdentity(updated, "1111", "0300", 0x0A);
+    simSetIdentity(other, "2222", "\x7F\x7F\x7F\x7F", 0x0A); // left erased by an earlier failure
+    simSetFirmwareFailure(updated, SIM_FIRMWARE_VANISH_AT_ERASE, 0);
+    connectAndIdentify(window);
+    ASSERT_EQ(panel.serialNumber, 1111);
+    clearSent(other);
+    command(window, IDC_UPDATE_FIRMWARE, BN_CLICKED);
+    deliver();
+    tick(window, kTimerUpdate); // the ports close; the unit vanishes
+    for (int i = 0; i < 110; ++i)
+        tick(window, kTimerProgress);
+    tick(window, kTimerUpdate); // Connect: only the other unit is there
+    deliver();
+    EXPECT_EQ(controlText(window, IDC_UPDATE_TEXT), kFailed);
+    EXPECT_EQ(panel.updateState, UpdatePhase::Idle);
+    EXPECT_EQ(panel.outputPort, nullptr);
+    EXPECT_EQ(logLines(window).back(), std::string(kStamp) +
+                                           "zembrax H 1111 firmware update failed after 0 of "
+                                           "2865 records: another unit answered: H 2222");
+    EXPECT_EQ(sent(other), (std::vector<Bytes>{{0xF0, 0x2C, 0x5A, 0x42, 0x01, 0xF7}}));
+    closePanel(window);
+}
+
 TEST(UpdateAfterFailure, RestartedPanelStartsFromTheHeaderAgain) {
     HWND window = openPanel();
+    simSetByteTime(0); // the unit answers the check after the records at once
     simSetIdentity(0, "1234", "0300", 0x0A);
     connectAndIdentify(window);
     driveToRecords(window);

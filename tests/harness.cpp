@@ -138,7 +138,31 @@ MessageBoxSeen answerMessageBox(HWND owner, int button, const std::function<void
     return seen;
 }
 
+namespace {
+
+std::vector<uint8_t> testImage;
+
+} // namespace
+
+std::string carriedImage() {
+    HMODULE self = GetModuleHandleA(nullptr);
+    HRSRC found = FindResourceA(self, "FirmwareFile", "BINTYPE");
+    const char* data = static_cast<const char*>(LockResource(LoadResource(self, found)));
+    return std::string(data, SizeofResource(self, found));
+}
+
+void useFirmwareImage(const std::string& text) {
+    testImage.assign(text.begin(), text.end());
+    panel.firmwareResource = reinterpret_cast<HGLOBAL>(1); // opened: the update takes it as it is
+    panel.firmwareImage = testImage.data();
+    panel.firmwareSize = testImage.size();
+}
+
 void closePanel(HWND window) {
+    if (panel.firmwareImage == testImage.data()) { // the test's image is no resource to free
+        panel.firmwareResource = nullptr;
+        panel.firmwareImage = nullptr;
+    }
     if (!IsWindow(window)) return;
     if (updateNeedsTheUnit())
         answerMessageBox(window, IDYES, [&] { SendMessageA(window, WM_CLOSE, 0, 0); });

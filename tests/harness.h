@@ -144,7 +144,16 @@ bool nextRecord(HWND window);
 
 // Drives a running firmware update to its end (state 7, or 0 when it fails):
 // timer ticks in place of time, the unit's answers delivered in between.
+// The unit's answer to the check after the last record comes only after the
+// image has crossed the wire: give the unit a fast wire (simSetByteTime).
 void driveUpdate(HWND window);
+
+// The firmware image this test program carries (the stand-in).
+std::string carriedImage();
+
+// The update sends `text` instead of the carried image until the window
+// closes (closePanel) or the panel is opened again.
+void useFirmwareImage(const std::string& text);
 
 // The unit sends these bytes; they are delivered and handled.
 void unitSends(const Bytes& message, int unit = 0);

@@ -1391,6 +1391,15 @@ TEST_F(SimFirmwareTest, BadRecordsLeaveItErased) {
     EXPECT_EQ(4, records);
     EXPECT_EQ(1, errors);
     EXPECT_EQ(0, simProtocolViolations(0));
+
+    // A loader that rejects a sound record (injected) leaves it erased too.
+    EXPECT_EQ(-1, simSetFirmwareFailure(0, SIM_FIRMWARE_REJECT_RECORD, 0));
+    EXPECT_EQ(0, simSetFirmwareFailure(0, SIM_FIRMWARE_REJECT_RECORD, 2));
+    sendImage(smallImage());
+    EXPECT_EQ(1, simFirmwareStats(0, &records, nullptr, &errors));
+    EXPECT_EQ(4, records);
+    EXPECT_EQ(1, errors);
+    EXPECT_EQ(SIM_FIRMWARE_ERASED, simFirmwareState(0));
 }
 
 TEST_F(SimFirmwareTest, PortsClosedBeforeTheEndLeaveItErased) {
@@ -1509,6 +1518,8 @@ TEST_F(SimTest, ConfigurationForTheDemo) {
     ASSERT_EQ(0, simConfigure("fwfailure=vanish-after-3;ltc=-"));
     ASSERT_EQ(0, simConfigure("fwfailure=vanish-after-0"));
     ASSERT_EQ(0, simConfigure("fwfailure=vanish-begin"));
+    ASSERT_EQ(0, simConfigure("fwfailure=reject-1"));
+    EXPECT_EQ(-1, simConfigure("fwfailure=reject-0"));
     EXPECT_EQ(-1, simConfigure("fwfailure=vanish-after-x"));
     EXPECT_EQ(-1, simConfigure("ltc=10:00:00:25/25"));
     EXPECT_EQ(-1, simConfigure("ltc=10:00:00:00/26"));

@@ -69,6 +69,7 @@ TEST_F(TimerPeriods, StartConnectAndIdentification) {
 TEST_F(TimerPeriods, FirmwareUpdate) {
     window = openPanel();
     simSetIdentity(0, "1234", "0300", 0x0A);
+    simSetByteTime(0); // the unit answers the check after the records at once
     connectAndIdentify(window);
     started.clear();
     command(window, IDC_UPDATE_FIRMWARE, BN_CLICKED);
@@ -85,15 +86,17 @@ TEST_F(TimerPeriods, FirmwareUpdate) {
     // timer 2 between bursts; then the pause.
     for (int i = 0; i < 1000 && panel.updateState == UpdatePhase::Records; ++i)
         tick(window, kTimerUpdate);
+    deliver(); // the unit's answer to the check after the records: firmware 0301
     ASSERT_EQ(panel.updateState, UpdatePhase::Done);
     // 200 ms for the acknowledgement, 1 ms after each erase wait and after the
-    // erased unit's identity, the reconnect's look every 500 ms, 3 s pause.
+    // erased unit's identity, the reconnect's look every 500 ms, the check
+    // after the records every 500 ms, 3 s pause.
     std::vector<UINT> periods = periodsOf(kTimerUpdate);
-    ASSERT_GE(periods.size(), 6u);
+    ASSERT_GE(periods.size(), 7u);
     EXPECT_EQ(std::vector<UINT>(periods.begin(), periods.begin() + 5),
               (std::vector<UINT>{200, 1, 500, 1, 1}));
-    EXPECT_EQ(periods.back(), 3000u);
-    for (size_t i = 5; i + 1 < periods.size(); ++i)
+    EXPECT_EQ(std::vector<UINT>(periods.end() - 2, periods.end()), (std::vector<UINT>{500, 3000}));
+    for (size_t i = 5; i + 2 < periods.size(); ++i)
         EXPECT_EQ(periods[i], 1u) << "break " << i;
     EXPECT_EQ(periodsOf(kTimerProgress), (std::vector<UINT>{40, 40}));
     tick(window, kTimerUpdate);
