@@ -306,6 +306,20 @@ TEST_F(UnitConfig, AnotherUnitsFileIsRestoredOnlyAfterAYes) {
     EXPECT_EQ(sentWithCommand({0x42, 0x44, 0x5A}), std::vector<Bytes>{});
 }
 
+TEST_F(UnitConfig, AValueTheUnitDidNotTakeIsNamed) {
+    // The check after a restore finds the unit's SD standard not as written.
+    panel.fileValues = panel.unitValues;
+    panel.fileValues.parameter[2] = 1;
+    panel.fileValues.calibration[2] = -3;
+    std::snprintf(panel.configPath, sizeof panel.configPath, "C:\\unit.ini");
+    panel.configWritten = 2;
+    startConfigTransfer(ConfigTask::Confirm);
+    EXPECT_TRUE(runMessageLoop(3000, [] { return panel.configTask == ConfigTask::Idle; }));
+    EXPECT_EQ(lastLog(),
+              "configuration restored from C:\\unit.ini: 2 values written, 2 not taken: sd_standard, "
+              "user_calibration_offset");
+}
+
 TEST(UnitConfigDifferences, InWordsAtMostTwentyLines) {
     UnitValues unit{}, file{};
     const uint8_t factory[27] = {0, 1, 2, 1, 3, 1, 1, 2, 2, 1, 2, 1, 1, 3, 1, 1, 1, 1, 1, 1};
