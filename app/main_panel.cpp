@@ -17,6 +17,7 @@
 #include "../pages/transport.h"
 #include "../core/log.h"
 #include "../core/log_file.h"
+#include "config_menu.h"
 #include "display_scale.h"
 #include "log_menu.h"
 #include "pages.h"
@@ -179,6 +180,7 @@ void onInitDialog() {
     applySwitches();
     startLogFile();
     addLogEntriesToSystemMenu();
+    addConfigEntriesToSystemMenu();
 
     char caption[64];
     std::snprintf(caption, sizeof caption, " daily auto jam %02d:%02d", panel.dailyJamHour,
@@ -318,6 +320,7 @@ void onTimer(WPARAM timer) {
     case kTimerAutoConnect: autoConnectTick(); break;
     case kTimerQuerySequence: querySequenceTick(); break;
     case kTimerIdentity: identityRetryTick(); break;
+    case kTimerConfiguration: onConfigTimer(); break;
     default: break;
     }
 }
@@ -358,7 +361,8 @@ INT_PTR handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case MM_MIM_CLOSE:
     case MM_MIM_ERROR: return TRUE;
     case WM_CONTEXTMENU: return showLogContextMenu(wParam, lParam);
-    case WM_SYSCOMMAND: return onLogSystemCommand(wParam);
+    case WM_INITMENUPOPUP: return onConfigMenuPopup(wParam, lParam);
+    case WM_SYSCOMMAND: return onLogSystemCommand(wParam) || onConfigSystemCommand(wParam);
     case WM_DPICHANGED: return onDpiChanged(wParam, lParam);
     case WM_DESTROY:
         // The display font dies with the window that uses it; the log file closes with it.

@@ -28,6 +28,7 @@
 #include "../pages/profiles.h"
 #include "../pages/settings.h"
 #include "../pages/transport.h"
+#include "../pages/unit_config.h"
 #include "../core/log.h"
 #include "pages.h"
 #include "../core/panel.h"
@@ -82,6 +83,12 @@ void handleIdentity(const uint8_t* bytes, std::size_t count) {
     }
 }
 
+// The page shows the name; the unit configuration notes that it came.
+void handleProfileName(int slot, const uint8_t* bytes, std::size_t count) {
+    onProfileNameReport(slot, bytes, count);
+    noteProfileNameReport(slot, count);
+}
+
 void dispatchDeviceReport(const uint8_t* bytes, std::size_t count) {
     if (count < 6 || bytes[2] != 0x5A || bytes[3] != 0x42) return;
     switch (bytes[4]) {
@@ -89,17 +96,23 @@ void dispatchDeviceReport(const uint8_t* bytes, std::size_t count) {
     case 0x08:
     case 0x0A: handleIdentity(bytes, count); return;
     case 0x0C: onUpdateReply(); return;
-    case 0x41: onSettingsReport(bytes, count); return;
+    case 0x41:
+        onSettingsReport(bytes, count);
+        noteSettingsReport(bytes, count);
+        return;
     case 0x51:
         switch (bytes[5]) {
-        case 0x0A: onProfileNameReport(0, bytes, count); return;
-        case 0x1E: onProfileNameReport(1, bytes, count); return;
-        case 0x32: onProfileNameReport(2, bytes, count); return;
-        case 0x68: onProfileNameReport(3, bytes, count); return;
+        case 0x0A: handleProfileName(0, bytes, count); return;
+        case 0x1E: handleProfileName(1, bytes, count); return;
+        case 0x32: handleProfileName(2, bytes, count); return;
+        case 0x68: handleProfileName(3, bytes, count); return;
         case 0x40: onOscillatorReport(bytes, count); return;
         default: return;
         }
-    case 0x57: onCalibrationReport(bytes, count); return;
+    case 0x57:
+        onCalibrationReport(bytes, count);
+        noteCalibrationReport(bytes, count);
+        return;
     case 0x61: handleSyncReport(bytes, count); return;
     default: return;
     }

@@ -7,8 +7,8 @@
 # at start, and the first WinMM call loads it after app/main.cpp has limited
 # the DLL search to the system folder (SetDefaultDllDirectories).
 #
-# The DLLs used only from the log's menu (comdlg32, ole32, shell32) are
-# delay-loaded the same way, for another reason: loaded at start, they and
+# The DLLs used only from the log's menu and the unit configuration's entries
+# (comdlg32, ole32, shell32) are delay-loaded the same way, for another reason: loaded at start, they and
 # what they pull in took about 6 MiB of working set (tools/bench.sh) for
 # entries that are seldom picked.
 #

@@ -81,6 +81,20 @@ enum class CurrentProfile : int8_t { First = 0, Second = 1, Third = 2, Fourth = 
 // Failed for a closed output too.
 enum class SendResult : uint8_t { Sent, NotConnected, Failed };
 
+// What the unit configuration (pages/unit_config.h) is waiting for: fresh
+// reports for a save, for the comparison before a restore, or for the check
+// after it.
+enum class ConfigTask : uint8_t { Idle, Save, Compare, Confirm };
+
+// A unit's configuration: settings parameters 1 to 19 and 24 to 26 (by
+// number), the configuration protect flag, and the calibration items
+// subcarrier phase, H-phase offset and user calibration offset.
+struct UnitValues {
+    std::array<uint8_t, 27> parameter;
+    uint8_t configProtect;
+    std::array<int8_t, 3> calibration;
+};
+
 // The daily log file: not yet started (before the switches are applied and
 // after the window ends), written, turned off by switch L, or given up after a
 // failure until the next start.
@@ -136,7 +150,24 @@ struct PanelState {
     // has not yet shown the not-connected layout (link/connection.h).
     bool linkLostPending;
     int firmwareVersion;
+    bool unitOperable; // the last identity reply named firmware the panel works with
     uint8_t querySequenceStep;
+
+    // Unit configuration: the transfer under way, its next request, the
+    // reports it still awaits (one bit each), when its requests began and how
+    // a request went out; the unit's values as its reports last gave them; the
+    // file being saved or restored, its values, the values a restore wrote;
+    // the folder of the last configuration file.
+    ConfigTask configTask;
+    uint8_t configStep;
+    uint16_t configAwaited;
+    DWORD configStart;
+    SendResult configRequest;
+    UnitValues unitValues;
+    char configPath[MAX_PATH];
+    UnitValues fileValues;
+    int configWritten;
+    char configFolder[MAX_PATH];
 
     // User profiles: four names of 12 characters and a terminator; the index of
     // the profile the unit last reported as current.
@@ -204,4 +235,9 @@ inline bool updateRunning() {
 // link keeps the update layout.
 inline bool updateAwaitsTheUnit() {
     return panel.updateState == UpdatePhase::Reconnecting || panel.updateState == UpdatePhase::Confirming;
+}
+// Both ports are open to a unit that identified itself with the firmware the
+// panel works with.
+inline bool operableUnitConnected() {
+    return panel.unitOperable && panel.inputPort && panel.outputPort;
 }

@@ -112,3 +112,7 @@
 #define IDM_LOG_SAVE_AS 0x0520
 #define IDM_LOG_OPEN_FOLDER 0x0530
 #define IDM_LOG_CLEAR 0x0540
+
+// The unit configuration's entries at the end of the system menu, after the log's.
+#define IDM_CONFIG_SAVE 0x0550
+#define IDM_CONFIG_RESTORE 0x0560

@@ -18,13 +18,14 @@ enum TimerId : UINT_PTR {
     kTimerAutoConnect = 6,   // auto connect, 2000 ms
     kTimerQuerySequence = 7, // request sequence after identification, 20 ms
     kTimerIdentity = 8,      // identity request again while waiting for the reply, 2000 ms
+    kTimerConfiguration = 9, // unit configuration: its requests, then the wait for the reports, 20 ms
 };
 
 // Every timer of the window: the periods are recorded for each, and WM_CLOSE
 // kills each. A new timer goes here, or it is neither recorded nor killed.
-constexpr std::array<TimerId, 8> kTimers = {kTimerPoll,          kTimerUpdate,  kTimerProgress,
-                                            kTimerMtcWatchdog,   kTimerClock,   kTimerAutoConnect,
-                                            kTimerQuerySequence, kTimerIdentity};
+constexpr std::array<TimerId, 9> kTimers = {kTimerPoll,          kTimerUpdate,   kTimerProgress,
+                                            kTimerMtcWatchdog,   kTimerClock,    kTimerAutoConnect,
+                                            kTimerQuerySequence, kTimerIdentity, kTimerConfiguration};
 constexpr std::size_t kTimerCount = kTimers.size();
 
 using TimerStarter = UINT_PTR(WINAPI*)(HWND, UINT_PTR, UINT, TIMERPROC);

@@ -52,6 +52,7 @@ ConnectResult connectUnit() {
     KillTimer(panel.window, kTimerPoll);
     closePorts();
     panel.currentProfile = CurrentProfile::Unknown;
+    panel.unitOperable = false;
 
     UINT inputs = midiInGetNumDevs();
     if (inputs == 0) {
@@ -202,6 +203,7 @@ void querySequenceTick() {
 UnitKind identifyUnit(const uint8_t* bytes) {
     panel.serialNumber = fourDigits(bytes + 5);
     panel.firmwareVersion = fourDigits(bytes + 9);
+    panel.unitOperable = false;
     char text[64];
     if (panel.firmwareVersion == kFirmwareDeleted) {
         std::snprintf(text, sizeof text, "zembrax HD connected\nSerial: H %04d Firmware: deleted",
@@ -213,6 +215,6 @@ UnitKind identifyUnit(const uint8_t* bytes) {
                   panel.serialNumber, panel.firmwareVersion);
     setStatus(text);
     logLine("zembrax H %04d connected", panel.serialNumber);
-    return bytes[4] == 0x0A && panel.firmwareVersion == kRequiredFirmware ? UnitKind::Operable
-                                                                          : UnitKind::NeedsUpdate;
+    panel.unitOperable = bytes[4] == 0x0A && panel.firmwareVersion == kRequiredFirmware;
+    return panel.unitOperable ? UnitKind::Operable : UnitKind::NeedsUpdate;
 }

@@ -128,12 +128,6 @@ void setCompanion(uint8_t parameter, uint8_t value) {
     sendParameter(Msg::SetCompanion, parameter, value);
 }
 
-// The other direction: the list index of an HD code.
-int hdIndexOfCode(int code) {
-    int index = code - (code > 9 ? 2 : 0);
-    return index - (index > 19 ? 2 : 0);
-}
-
 // A one-based report byte as a zero-based index below `entries`, else -1.
 int oneBased(uint8_t value, int entries) {
     return value >= 1 && value <= entries ? value - 1 : -1;
@@ -221,6 +215,26 @@ void rebuildWordList(int id, int row, int labels, uint8_t reported) {
 int hdCodeOfIndex(int index) {
     int code = index + (index > 9 ? 2 : 0);
     return code + (code > 19 ? 2 : 0);
+}
+
+int hdIndexOfCode(int code) {
+    int index = code - (code > 9 ? 2 : 0);
+    return index - (index > 19 ? 2 : 0);
+}
+
+const char* settingsEntryText(int id, int index) {
+    std::span<const char* const> entries;
+    switch (id) {
+    case IDC_VIDEO_REF: entries = kVideoReference; break;
+    case IDC_SD_STANDARD: entries = kSdStandard; break;
+    case IDC_HD_STANDARD: entries = kHdStandard; break;
+    case IDC_AUDIO_REF: entries = kAudioReference; break;
+    case IDC_SAMPLE_RATE: entries = kSampleRate; break;
+    case IDC_NTSC_BLACK: entries = kNtscBlack; break;
+    case IDC_EXT_LOCK: entries = kExtVideoLock; break;
+    default: return nullptr;
+    }
+    return index >= 0 && static_cast<std::size_t>(index) < entries.size() ? entries[index] : nullptr;
 }
 
 void fillSettingsLists() {

@@ -11,6 +11,13 @@ constexpr std::size_t kSettingsReportLength = 27;
 // HD code ((group - 1) * 5 + rate position - 1) of an entry of list 242;
 // codes 10, 11, 20 and 21 have no entry.
 int hdCodeOfIndex(int index);
+// The other direction: the list index of an HD code (a code without an entry
+// gives the index of a neighbour).
+int hdIndexOfCode(int code);
+
+// Text of entry `index` of a static list (240, 241, 242, 247, 248, 255,
+// 256); nullptr for another list or an index outside it.
+const char* settingsEntryText(int id, int index);
 
 // Appends the static entries to lists 240, 241, 255, 256, 242, 247 and 248.
 void fillSettingsLists();

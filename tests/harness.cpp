@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -156,6 +157,42 @@ void useFirmwareImage(const std::string& text) {
     panel.firmwareResource = reinterpret_cast<HGLOBAL>(1); // opened: the update takes it as it is
     panel.firmwareImage = testImage.data();
     panel.firmwareSize = testImage.size();
+}
+
+std::vector<MessageBoxSeen> answerMessageBoxes(HWND owner, const std::vector<int>& buttons,
+                                               const std::function<void()>& action,
+                                               const std::function<void(size_t)>& beforeAnswer) {
+    std::vector<MessageBoxSeen> seen;
+    std::atomic<bool> over{false};
+    const DWORD thread = GetWindowThreadProcessId(owner, nullptr);
+    std::thread reader([&] {
+        HWND answered = nullptr; // until it is gone: a new box may get its handle
+        while (!over) {
+            Sleep(10);
+            if (answered && IsWindow(answered)) continue;
+            answered = nullptr;
+            BoxSearch search{owner, nullptr};
+            EnumThreadWindows(thread, findBox, reinterpret_cast<LPARAM>(&search));
+            if (!search.found || !IsWindowVisible(search.found)) continue;
+            char text[4096] = {};
+            MessageBoxSeen box;
+            GetWindowTextA(search.found, text, sizeof text);
+            box.caption = text;
+            GetDlgItemTextA(search.found, 0xFFFF, text, sizeof text);
+            box.text = text;
+            box.found = true;
+            box.owner = GetWindow(search.found, GW_OWNER);
+            seen.push_back(box);
+            if (beforeAnswer) beforeAnswer(seen.size() - 1);
+            int button = buttons.empty() ? IDOK : buttons[std::min(seen.size(), buttons.size()) - 1];
+            PostMessageA(search.found, WM_COMMAND, button, 0);
+            answered = search.found;
+        }
+    });
+    action();
+    over = true;
+    reader.join();
+    return seen;
 }
 
 void closePanel(HWND window) {

@@ -39,6 +39,13 @@ struct MessageBoxSeen {
 };
 MessageBoxSeen answerMessageBox(HWND owner, int button, const std::function<void()>& action);
 
+// The same for every box that appears while `action` runs: the n-th is
+// answered with buttons[n] (the last button again for any after them), after
+// `beforeAnswer(n)` if given. Returns the boxes in order.
+std::vector<MessageBoxSeen> answerMessageBoxes(HWND owner, const std::vector<int>& buttons,
+                                               const std::function<void()>& action,
+                                               const std::function<void(size_t)>& beforeAnswer = {});
+
 // Delivers every queued message except WM_TIMER, which is dropped.
 void pumpMessages();
 

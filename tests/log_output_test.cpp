@@ -430,9 +430,11 @@ void CALLBACK closeStuckMenu(HWND, UINT, UINT_PTR timer, DWORD) {
 TEST_F(LogMenu, BothMenusCarryTheEntriesAndActOnThem) {
     HMENU system = GetSystemMenu(window, FALSE);
     int count = GetMenuItemCount(system);
-    ASSERT_GT(count, 5);
-    EXPECT_EQ(GetMenuState(system, static_cast<UINT>(count - 5), MF_BYPOSITION) & MF_SEPARATOR, MF_SEPARATOR);
-    EXPECT_EQ(entriesOf(system, count - 4), kEntries);
+    ASSERT_GT(count, 8);
+    // A separator and the log's entries, then the unit configuration's three (unit_config_test.cpp).
+    EXPECT_EQ(GetMenuState(system, static_cast<UINT>(count - 8), MF_BYPOSITION) & MF_SEPARATOR, MF_SEPARATOR);
+    std::vector<MenuEntry> tail = entriesOf(system, count - 7);
+    EXPECT_EQ(std::vector<MenuEntry>(tail.begin(), tail.begin() + 4), kEntries);
     appendLog("ID 80 mmResult 2 bad device\n");
     SendMessageA(window, WM_SYSCOMMAND, IDM_LOG_CLEAR, 0);
     EXPECT_EQ(logLines(window), std::vector<std::string>{"2026.03.07 09:05:02 logs deleted"});

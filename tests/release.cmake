@@ -43,7 +43,7 @@ endif()
 # Longest first: without timings of an earlier run ctest starts them in this order.
 set(_groups
   "link:Link.*:Units.*:PortNames.*:MessageTable.*:Nibbles.*"
-  "settings:Settings.*:Profiles.*:Calibration*"
+  "settings:Settings.*:Profiles.*:Calibration*:UnitConfig*"
   "shell:Start.*:Switches.*:CommandLine/*:ArgumentText.*:Layout*:AutoConnectSwitch.*:ServiceButtons.*:DialogTemplate.*:EventLog.*:Help.*:Program.*:Release.*:DisplayScale.*"
   "firmware:Update*:FirmwareImage.*:SimFirmwareTest.*"
   "timecode:TimeCode.*:Jam*:SimTimeCodeTest.*"
