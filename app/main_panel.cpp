@@ -201,11 +201,11 @@ void onClose() {
     EndDialog(panel.window, 0);
 }
 
-void onCommand(WPARAM wParam, LPARAM) {
+void onCommand(WPARAM wParam, LPARAM lParam) {
     int id = LOWORD(wParam);
     int code = HIWORD(wParam);
     switch (id) {
-    case IDC_CONNECT: onConnectCommand(); break;
+    case IDC_CONNECT: onConnectCommand(lParam == kAutoConnectMark); break;
     case IDC_RELEASE: onReleaseCommand(); break;
     case IDC_AUTO_CONNECT: onAutoConnectClicked(); break;
     case IDC_UPDATE_HELP: onUpdateHelp(); break;

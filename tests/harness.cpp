@@ -134,6 +134,16 @@ void pumpMessages() {
     }
 }
 
+bool pumpUntil(DWORD limitMs, const std::function<bool()>& done) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        pumpMessages();
+        if (done()) return true;
+        if (GetTickCount() - start >= limitMs) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+}
+
 void tick(HWND window, UINT_PTR timer) {
     SendMessageA(window, WM_TIMER, timer, 0);
     pumpMessages();
