@@ -100,8 +100,8 @@ enum class CurrentProfile : int8_t { First = 0, Second = 1, Third = 2, Fourth = 
 enum class SendResult : uint8_t { Sent, NotConnected, Failed };
 
 // The daily log file: not yet started (before the switches are applied and
-// after the window ends), written, turned off by switch L, or given up after a
-// failure until the next start.
+// after the window ends), written, turned off by switch L, or failed and
+// tried again at most once a minute (core/log_file.cpp).
 enum class LogFileState : uint8_t { NotStarted, Writing, Off, Failed };
 
 struct PanelState {
@@ -127,6 +127,7 @@ struct PanelState {
     char logFolder[MAX_PATH];
     HANDLE logFile;
     WORD logFileYear, logFileMonth, logFileDay;
+    long long logFileFailedAt; // clockSeconds() of the last failed try
     WNDPROC logListProcedure;
 
     // Pages: the page last chosen, shown again at the next identification.
