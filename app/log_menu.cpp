@@ -18,6 +18,7 @@
 #include "display_scale.h"
 
 SaveDialogFunction saveDialog = GetSaveFileNameA;
+FileWriteFunction saveWrite = WriteFile;
 ShellOpenFunction shellOpen = ShellExecuteA;
 
 namespace {
@@ -101,8 +102,10 @@ void copyAll() {
     }
 }
 
-// The list's lines as a UTF-8 text file, CR LF after each line. A file that
-// could not be written whole is deleted again.
+// The list's lines as a UTF-8 text file, CR LF after each line. They go into
+// "<path>.tmp" first, flushed to the disk, which then replaces the chosen file
+// (MoveFileEx with MOVEFILE_REPLACE_EXISTING and MOVEFILE_WRITE_THROUGH). A
+// failure leaves a file already there as it was and deletes only the temporary one.
 void saveLogAs() {
     SYSTEMTIME now;
     localTimeSource(&now);
@@ -128,7 +131,14 @@ void saveLogAs() {
         return;
     }
 
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    char temporary[MAX_PATH];
+    int used = std::snprintf(temporary, sizeof temporary, "%s.tmp", path);
+    if (used < 0 || used >= static_cast<int>(sizeof temporary)) {
+        showFailure("Save log", path, ERROR_FILENAME_EXCED_RANGE);
+        return;
+    }
+    HANDLE file =
+        CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         showFailure("Save log", path, GetLastError());
         return;
@@ -141,12 +151,15 @@ void saveLogAs() {
         readLogEntry(i, entry);
         DWORD length = static_cast<DWORD>(logEntryAsUtf8(entry, bytes));
         DWORD written = 0;
-        if (!WriteFile(file, bytes, length, &written, nullptr) || written != length)
+        if (!saveWrite(file, bytes, length, &written, nullptr) || written != length)
             error = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
     }
+    if (!error && !FlushFileBuffers(file)) error = GetLastError();
     if (!CloseHandle(file) && !error) error = GetLastError();
+    if (!error && !MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        error = GetLastError();
     if (error) {
-        DeleteFileA(path);
+        DeleteFileA(temporary);
         showFailure("Save log", path, error);
     }
 }

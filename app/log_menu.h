@@ -9,6 +9,10 @@
 using SaveDialogFunction = BOOL(WINAPI*)(LPOPENFILENAMEA);
 extern SaveDialogFunction saveDialog;
 
+// Writing a saved log's lines: WriteFile unless a test put its own here.
+using FileWriteFunction = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+extern FileWriteFunction saveWrite;
+
 // Opening the log folder: ShellExecuteA unless a test put its own here.
 using ShellOpenFunction = HINSTANCE(WINAPI*)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
 extern ShellOpenFunction shellOpen;

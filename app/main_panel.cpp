@@ -64,11 +64,12 @@ bool isDigit(char c) {
 }
 
 // Switch D at index i: "hh:mm" right after the letter, at most one blank
-// between. A time that names no time of day (hour over 23, minute over 59) is
-// logged and ignored: the time before this switch (03:00 by default) stays.
+// between. A time of day ticks check box 155 "daily auto jam". One that names
+// no time of day (hour over 23, minute over 59) is logged and ticks nothing:
+// the box is cleared and the time before this switch (03:00 by default)
+// stays, so a later valid -D still sets its own.
 void applyDailyJamTime(int i) {
     const char* text = panel.argumentText;
-    SendMessageA(control(IDC_DAILY_JAM), BM_SETCHECK, BST_CHECKED, 0);
     const uint8_t hour = panel.dailyJamHour;
     const uint8_t minute = panel.dailyJamMinute;
     int p = i + 1;
@@ -82,10 +83,13 @@ void applyDailyJamTime(int i) {
             panel.dailyJamMinute = static_cast<uint8_t>(panel.dailyJamMinute + (text[p + 4] - '0'));
     }
     if (panel.dailyJamHour > 23 || panel.dailyJamMinute > 59) {
-        logLine("daily jam time %02d:%02d ignored", panel.dailyJamHour, panel.dailyJamMinute);
+        logLine("daily jam time %02d:%02d ignored: no daily jam", panel.dailyJamHour, panel.dailyJamMinute);
         panel.dailyJamHour = hour;
         panel.dailyJamMinute = minute;
+        SendMessageA(control(IDC_DAILY_JAM), BM_SETCHECK, BST_UNCHECKED, 0);
+        return;
     }
+    SendMessageA(control(IDC_DAILY_JAM), BM_SETCHECK, BST_CHECKED, 0);
 }
 
 // The switch scanner of argumentText, shared by the switches and the entry:
@@ -252,11 +256,11 @@ void followShutdownBlock() {
     panel.shutdownBlocked = false;
 }
 
-void onCommand(WPARAM wParam, LPARAM) {
+void onCommand(WPARAM wParam, LPARAM lParam) {
     int id = LOWORD(wParam);
     int code = HIWORD(wParam);
     switch (id) {
-    case IDC_CONNECT: onConnectCommand(); break;
+    case IDC_CONNECT: onConnectCommand(lParam == kAutoConnectMark); break;
     case IDC_RELEASE: onReleaseCommand(); break;
     case IDC_AUTO_CONNECT: onAutoConnectClicked(); break;
     case IDC_UPDATE_HELP: onUpdateHelp(); break;

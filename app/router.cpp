@@ -141,8 +141,8 @@ void dispatchQuarterFrame(uint8_t data) {
     decodeQuarterFrame(data);
 }
 
-void onConnectCommand() {
-    switch (connectUnit()) {
+void onConnectCommand(bool automatic) {
+    switch (connectUnit(automatic)) {
     case ConnectResult::Waiting:
     case ConnectResult::Lost:
     case ConnectResult::NoInputs:
@@ -150,6 +150,7 @@ void onConnectCommand() {
     case ConnectResult::NoOutputs:
     case ConnectResult::NoMatchingOutput:
     case ConnectResult::InputBusy:
+    case ConnectResult::InputNotStarted:
     case ConnectResult::OutputBusy:
         // No unit is identified yet whatever the result (the status text says
         // which): the page comes with the identity reply. While the update

@@ -14,7 +14,8 @@ void dispatchSysEx(const uint8_t* bytes, std::size_t count);
 void dispatchQuarterFrame(uint8_t data);
 
 // Button 221 Connect (also posted by auto connect and the firmware update).
-void onConnectCommand();
+// `automatic`: the Connect that auto connect posted (lParam kAutoConnectMark).
+void onConnectCommand(bool automatic);
 
 // Button 222 Release (also posted by the firmware update).
 void onReleaseCommand();

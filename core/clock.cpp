@@ -9,3 +9,14 @@ const SYSTEMTIME& readLocalTime() {
     localTimeSource(&panel.localTime);
     return panel.localTime;
 }
+
+long long clockSeconds() {
+    SYSTEMTIME now;
+    localTimeSource(&now);
+    FILETIME time;
+    if (!SystemTimeToFileTime(&now, &time)) return 0;
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = time.dwLowDateTime;
+    ticks.HighPart = time.dwHighDateTime;
+    return static_cast<long long>(ticks.QuadPart / 10000000ULL);
+}

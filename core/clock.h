@@ -10,3 +10,8 @@ extern LocalTimeSource localTimeSource;
 
 // Fills the shared local-time record of PanelState and returns it.
 const SYSTEMTIME& readLocalTime();
+
+// The local time in whole seconds since 1601, for measuring intervals (the
+// repeat limit of the port layer's lines, the log file's next try). Leaves the
+// shared record alone.
+long long clockSeconds();

@@ -10,8 +10,19 @@
 // it, and a second panel writing the same day's file cannot tear a line
 // (with switch M each panel's lines carry its process id). A
 // line's date comes from its own timestamp; a line without one (diagnostics,
-// hex dumps) goes to the file of the day it is written. The first failure is
-// logged once and the file is left alone until the next start.
+// hex dumps) goes to the file of the day it is written. A file whose last
+// bytes are not CR LF (a write that fell short) gets one before the first
+// line it is opened for.
+//
+// A failure (the folder or the file cannot be made or opened, a write falls
+// short) is logged once; the file is closed and tried again with a later
+// line, at most once a minute and quietly, until it works: then "log file
+// resumed: <path>". The lines meanwhile stay in the list only.
+//
+// At start, old log files are deleted only when both the date in their name
+// and their last write are more than kLogFileKeepDays days before today; a
+// file dated after today stops that (the clock is not to be trusted), and a
+// logs folder that is a junction or link is not pruned at all.
 #include "log_file.h"
 
 #include <shlobj.h>
@@ -22,6 +33,8 @@
 #include "clock.h"
 #include "log.h"
 #include "resource.h"
+
+FileAttributesFunction logFolderAttributes = GetFileAttributesA;
 
 namespace {
 
@@ -95,40 +108,128 @@ void closeLogFile() {
     panel.logFile = nullptr;
 }
 
-// The one failure line; the file is not tried again until the next start.
-void giveUp(const char* what, DWORD error) {
+// The file is closed and tried again at most once a minute; only the first
+// failure of a run of them is logged.
+void fail(const char* what, DWORD error) {
     closeLogFile();
+    panel.logFileFailedAt = clockSeconds();
+    if (panel.logFileState == LogFileState::Failed) return;
     panel.logFileState = LogFileState::Failed;
     char reason[128];
     describeError(error, reason, sizeof reason);
     logLine("log file not written: %s: %s", what, reason);
 }
 
+// A minute since the last try; a clock set back counts as a minute gone.
+bool retryDue() {
+    const long long since = clockSeconds() - panel.logFileFailedAt;
+    return since < 0 || since >= kLogFileRetrySeconds;
+}
+
+void copyPath(char (&to)[MAX_PATH], const char* from) {
+    std::snprintf(to, sizeof to, "%s", from);
+}
+
+DWORD makeFolder(const char* path) {
+    if (CreateDirectoryA(path, nullptr)) return 0;
+    DWORD error = GetLastError();
+    return error == ERROR_ALREADY_EXISTS ? 0 : error;
+}
+
+// The logs folder and its parent, made where missing. 0, or the error with
+// the path it concerns in `where`.
+DWORD makeLogFolder(char (&where)[MAX_PATH]) {
+    char parent[MAX_PATH];
+    copyPath(parent, panel.logFolder);
+    char* last = std::strrchr(parent, '\\');
+    if (!panel.logFolder[0] || !last) {
+        copyPath(where, "%LOCALAPPDATA%");
+        return ERROR_PATH_NOT_FOUND;
+    }
+    *last = '\0';
+    for (const char* path : {static_cast<const char*>(parent), static_cast<const char*>(panel.logFolder)}) {
+        if (DWORD error = makeFolder(path)) {
+            copyPath(where, path);
+            return error;
+        }
+    }
+    DWORD attributes = GetFileAttributesA(panel.logFolder);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        copyPath(where, panel.logFolder);
+        return ERROR_DIRECTORY;
+    }
+    return 0;
+}
+
+// The path of the day's file; false (and the folder in `path`) when it does not fit.
+bool logFilePath(WORD year, WORD month, WORD day, char (&path)[MAX_PATH]) {
+    int length =
+        std::snprintf(path, sizeof path, "%s\\zembrax-%04u-%02u-%02u.log", panel.logFolder, year, month, day);
+    if (length >= 0 && length < static_cast<int>(sizeof path)) return true;
+    copyPath(path, panel.logFolder);
+    return false;
+}
+
+// True unless the file's last bytes are something other than CR LF.
+bool endsWithLineBreak(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return true; // nothing to read: nothing to mend
+    LARGE_INTEGER size{};
+    bool ends = true;
+    if (GetFileSizeEx(file, &size) && size.QuadPart > 0) {
+        LARGE_INTEGER back{};
+        back.QuadPart = size.QuadPart >= 2 ? -2 : -1;
+        char tail[2] = {};
+        DWORD read = 0;
+        ends = SetFilePointerEx(file, back, nullptr, FILE_END) && ReadFile(file, tail, 2, &read, nullptr) &&
+               read == 2 && tail[0] == '\r' && tail[1] == '\n';
+    }
+    CloseHandle(file);
+    return ends;
+}
+
+// Opens the day's file for appending, its last line ended; 0 or the error.
+DWORD openLogFile(const SYSTEMTIME& date, char (&path)[MAX_PATH]) {
+    closeLogFile();
+    if (!logFilePath(date.wYear, date.wMonth, date.wDay, path)) return ERROR_FILENAME_EXCED_RANGE;
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return GetLastError();
+    if (!endsWithLineBreak(path)) {
+        DWORD written = 0;
+        if (!WriteFile(file, "\r\n", 2, &written, nullptr) || written != 2) {
+            DWORD error = GetLastError();
+            CloseHandle(file);
+            return error ? error : ERROR_WRITE_FAULT;
+        }
+    }
+    panel.logFile = file;
+    panel.logFileYear = date.wYear;
+    panel.logFileMonth = date.wMonth;
+    panel.logFileDay = date.wDay;
+    return 0;
+}
+
 void writeToLogFile(const char* entry) {
-    if (panel.logFileState != LogFileState::Writing) return;
+    const bool retrying = panel.logFileState == LogFileState::Failed;
+    if (retrying ? !retryDue() : panel.logFileState != LogFileState::Writing) return;
     SYSTEMTIME date;
     std::size_t stamp = 0;
     if (!dateOfLine(entry, date, stamp)) localTimeSource(&date);
     char path[MAX_PATH];
-    if (!panel.logFile || !sameDay(date)) {
-        closeLogFile();
-        int length = std::snprintf(path, sizeof path, "%s\\zembrax-%04u-%02u-%02u.log", panel.logFolder,
-                                   date.wYear, date.wMonth, date.wDay);
-        if (length < 0 || length >= static_cast<int>(sizeof path)) {
-            giveUp(panel.logFolder, ERROR_FILENAME_EXCED_RANGE);
+    if (retrying || !panel.logFile || !sameDay(date)) {
+        char where[MAX_PATH];
+        if (DWORD error = makeLogFolder(where)) {
+            fail(where, error);
             return;
         }
-        HANDLE file =
-            CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            giveUp(path, GetLastError());
+        if (DWORD error = openLogFile(date, path)) {
+            fail(path, error);
             return;
         }
-        panel.logFile = file;
-        panel.logFileYear = date.wYear;
-        panel.logFileMonth = date.wMonth;
-        panel.logFileDay = date.wDay;
+    } else {
+        logFilePath(panel.logFileYear, panel.logFileMonth, panel.logFileDay, path);
     }
     // With switch M the process id follows the timestamp (or starts a line
     // without one), so that the lines of two panels in one file can be told apart.
@@ -145,9 +246,12 @@ void writeToLogFile(const char* entry) {
     if (!WriteFile(panel.logFile, bytes, length, &written, nullptr) || written != length ||
         !FlushFileBuffers(panel.logFile)) {
         DWORD error = GetLastError();
-        std::snprintf(path, sizeof path, "%s\\zembrax-%04u-%02u-%02u.log", panel.logFolder, panel.logFileYear,
-                      panel.logFileMonth, panel.logFileDay);
-        giveUp(path, error ? error : ERROR_WRITE_FAULT);
+        fail(path, error ? error : ERROR_WRITE_FAULT);
+        return;
+    }
+    if (retrying) {
+        panel.logFileState = LogFileState::Writing;
+        logLine("log file resumed: %s", path);
     }
 }
 
@@ -187,47 +291,67 @@ void findLogFolder() {
     if (used < 0 || used >= static_cast<int>(sizeof panel.logFolder)) panel.logFolder[0] = '\0';
 }
 
-bool makeFolder(const char* path) {
-    if (CreateDirectoryA(path, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return true;
-    giveUp(path, GetLastError());
-    return false;
-}
-
-bool makeLogFolder() {
-    char parent[MAX_PATH];
-    std::snprintf(parent, sizeof parent, "%s", panel.logFolder);
-    *std::strrchr(parent, '\\') = '\0';
-    if (!makeFolder(parent) || !makeFolder(panel.logFolder)) return false;
-    DWORD attributes = GetFileAttributesA(panel.logFolder);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        giveUp(panel.logFolder, ERROR_DIRECTORY);
-        return false;
-    }
-    return true;
-}
-
-// Deletes the folder's log files (by the date in their names) that are more
-// than kLogFileKeepDays days older than today. Other files are left alone.
-void deleteOldLogFiles() {
-    SYSTEMTIME now;
-    localTimeSource(&now);
-    long long today = 0;
-    if (!dayNumber(now, today)) return;
-    char path[MAX_PATH];
-    std::snprintf(path, sizeof path, "%s\\zembrax-*.log", panel.logFolder);
+// Calls visit(found, day) for every log file of the folder (a name of the
+// form zembrax-YYYY-MM-DD.log with a date that exists; no folders, no links)
+// until it returns false.
+template <typename Visit>
+void forEachLogFile(Visit visit) {
+    char pattern[MAX_PATH];
+    int used = std::snprintf(pattern, sizeof pattern, "%s\\zembrax-*.log", panel.logFolder);
+    if (used < 0 || used >= static_cast<int>(sizeof pattern)) return;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(path, &found);
+    HANDLE search = FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         SYSTEMTIME date;
         long long day = 0;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
         if (!dateOfFileName(found.cFileName, date) || !dayNumber(date, day)) continue;
-        if (today - day <= kLogFileKeepDays) continue;
-        std::snprintf(path, sizeof path, "%s\\%s", panel.logFolder, found.cFileName);
-        DeleteFileA(path); // one that cannot go now is tried again at the next start
+        if (!visit(found, day)) break;
     } while (FindNextFileA(search, &found));
     FindClose(search);
+}
+
+// The local day of a file's last write; false if it cannot be had.
+bool lastWriteDay(const WIN32_FIND_DATAA& found, long long& day) {
+    FILETIME local;
+    if (!FileTimeToLocalFileTime(&found.ftLastWriteTime, &local)) return false;
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = local.dwLowDateTime;
+    ticks.HighPart = local.dwHighDateTime;
+    day = static_cast<long long>(ticks.QuadPart / 864000000000ULL);
+    return true;
+}
+
+// Deletes the log files that are more than kLogFileKeepDays days older than
+// today both by the date in their name and by their last write. Other files
+// are left alone; so is everything when the folder is a reparse point, or
+// when a file is dated after today: false then, with that file's name.
+bool deleteOldLogFiles(char (&future)[MAX_PATH]) {
+    future[0] = '\0';
+    DWORD attributes = logFolderAttributes(panel.logFolder);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+    SYSTEMTIME now;
+    localTimeSource(&now);
+    long long today = 0;
+    if (!dayNumber(now, today)) return true;
+    forEachLogFile([&](const WIN32_FIND_DATAA& found, long long day) {
+        if (day > today) copyPath(future, found.cFileName);
+        return day <= today;
+    });
+    if (future[0]) return false;
+    forEachLogFile([&](const WIN32_FIND_DATAA& found, long long day) {
+        long long written = 0;
+        if (today - day <= kLogFileKeepDays || !lastWriteDay(found, written) ||
+            today - written <= kLogFileKeepDays)
+            return true;
+        char path[MAX_PATH];
+        int used = std::snprintf(path, sizeof path, "%s\\%s", panel.logFolder, found.cFileName);
+        if (used >= 0 && used < static_cast<int>(sizeof path))
+            DeleteFileA(path); // one that cannot go now is tried again at the next start
+        return true;
+    });
+    return true;
 }
 
 } // namespace
@@ -241,17 +365,19 @@ void startLogFile() {
         return;
     }
     panel.logFileState = LogFileState::Writing;
-    if (!panel.logFolder[0]) {
-        giveUp("%LOCALAPPDATA%", ERROR_PATH_NOT_FOUND);
+    char where[MAX_PATH];
+    if (DWORD error = makeLogFolder(where)) {
+        fail(where, error);
         return;
     }
-    if (!makeLogFolder()) return;
-    deleteOldLogFiles();
+    char future[MAX_PATH];
+    bool pruned = deleteOldLogFiles(future);
     // The lines written before the switches were known.
     int count = static_cast<int>(SendMessageA(control(IDC_LOG), LB_GETCOUNT, 0, 0));
     char entry[kTextBufferSize];
     for (int i = 0; i < count && panel.logFileState == LogFileState::Writing; ++i)
         if (readLogEntry(i, entry)) writeToLogFile(entry);
+    if (!pruned) logLine("old log files kept: %s is dated after today", future);
 }
 
 void stopLogFile() {

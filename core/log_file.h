@@ -12,8 +12,12 @@
 // The list keeps the newest lines only; the oldest go first.
 constexpr int kLogLineLimit = 10000;
 
-// Log files whose date lies more than this many days before today are deleted at start.
+// Log files whose date and last write both lie more than this many days before
+// today are deleted at start.
 constexpr int kLogFileKeepDays = 90;
+
+// After a failure the file is tried again with a later line, at most this often.
+constexpr long long kLogFileRetrySeconds = 60;
 
 // Room for one entry as a line: every line break of an entry may become " / ".
 constexpr std::size_t kLogLineSize = 3 * kTextBufferSize;
@@ -24,11 +28,17 @@ constexpr std::size_t kLogUtf8LineSize = 3 * kLogLineSize + 2;
 // Room for the process id that a line of the file carries with switch M: "[4294967295] ".
 constexpr std::size_t kProcessMarkSize = 16;
 
+// How the pruning at start reads the logs folder's attributes (a reparse
+// point is not pruned): GetFileAttributesA unless a test put its own here.
+using FileAttributesFunction = DWORD(WINAPI*)(LPCSTR);
+extern FileAttributesFunction logFolderAttributes;
+
 // WM_INITDIALOG, once the switches are known: the log list's additions pass
 // through the log from now on (bound and file). Unless switch L is on, makes
 // the folder, deletes old files and writes the lines that are already in the
-// list. A failure is logged once ("log file not written: ...") and the file
-// is not tried again in this run.
+// list. A failure is logged once ("log file not written: ..."); the file is
+// tried again with a later line at most once a minute, and "log file resumed:
+// <path>" says when it works again.
 void startLogFile();
 
 // WM_DESTROY: closes the file; nothing more is written in this run.

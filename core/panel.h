@@ -24,23 +24,42 @@ constexpr int kInputPairCount = 4;
 constexpr int kOutputSlotCount = 4;
 constexpr int kOutputBufferSize = kRecordMessageSize; // the longest message sent
 
-// The two receive buffers of an open input with their headers. `owner` is the
-// input handle they were prepared for, until that handle is closed: while a
-// close fails the driver may still hold them, so the pair is set aside.
+// The two receive buffers of an input with their headers. `owner` is the
+// input handle they are prepared for, until that handle is closed or gone. A
+// header is held from a successful midiInAddBuffer until it is seen back: the
+// driver marked it done and took it out of its queue, or it was unprepared.
+// A pair is free only with no owner and no header held. One with a header
+// still held when its handle went away is retired: it is never handed to
+// WinMM again, and is free once the driver itself marks the header done.
 struct InputPair {
     char bufferA[kInputBufferSize];
     char bufferB[kInputBufferSize];
     MIDIHDR headerA;
     MIDIHDR headerB;
-    HMIDIIN owner; // null: free
+    HMIDIIN owner;
+    bool heldA;
+    bool heldB;
 };
 
 // One message on its way out: a copy of its bytes and its header. `owner` is
-// the output handle that may still hold the header; null: free.
+// the output handle the header is prepared for; `held`: handed to the driver
+// and not yet seen back. Free only with neither; with no owner but held, it is
+// retired like an input pair.
 struct OutputSlot {
     uint8_t bytes[kOutputBufferSize];
     MIDIHDR header;
     HMIDIOUT owner;
+    bool held;
+};
+
+// A port-layer line that auto connect repeats: written once, then at most
+// once a minute (link/midi_port.cpp). Empty text: a free entry.
+constexpr int kRepeatedLineCount = 8;
+constexpr long long kRepeatedLineSeconds = 60;
+struct RepeatedLine {
+    char text[kTextBufferSize];
+    long long writtenAt; // clockSeconds() when it was last written
+    int count;           // times it came since then without being written
 };
 
 // The layouts of the window's controls (app/pages.h): not connected (nothing
@@ -96,8 +115,8 @@ struct UnitValues {
 };
 
 // The daily log file: not yet started (before the switches are applied and
-// after the window ends), written, turned off by switch L, or given up after a
-// failure until the next start.
+// after the window ends), written, turned off by switch L, or failed and
+// tried again at most once a minute (core/log_file.cpp).
 enum class LogFileState : uint8_t { NotStarted, Writing, Off, Failed };
 
 struct PanelState {
@@ -124,20 +143,24 @@ struct PanelState {
     char logFolder[MAX_PATH];
     HANDLE logFile;
     WORD logFileYear, logFileMonth, logFileDay;
+    long long logFileFailedAt; // clockSeconds() of the last failed try
     WNDPROC logListProcedure;
 
     // Pages: the page last chosen, shown again at the next identification.
     PageMode pageMode;
 
     // MIDI ports: the open handles, the receive pairs (inputPair is the one of
-    // the open input), the send headers, and output handles whose close failed
-    // (closed again before the next open).
+    // the open input), the send headers, output handles whose close failed and
+    // that no send slot names (closed again before the next open), whether the
+    // Connect under way is auto connect's, and the lines it repeats.
     HMIDIIN inputPort;
     HMIDIOUT outputPort;
     std::array<InputPair, kInputPairCount> inputPairs;
     int inputPair;
     std::array<OutputSlot, kOutputSlotCount> outputSlots;
     std::array<HMIDIOUT, kOutputSlotCount> abandonedOutputs;
+    bool autoConnecting;
+    std::array<RepeatedLine, kRepeatedLineCount> repeatedLines;
 
     // Connection and identification.
     int deviceOrdinal;

@@ -48,7 +48,9 @@ bool matchesPortPrefix(const char* name) {
     return true;
 }
 
-ConnectResult connectUnit() {
+namespace {
+
+ConnectResult connectSteps() {
     KillTimer(panel.window, kTimerPoll);
     closePorts();
     panel.currentProfile = CurrentProfile::Unknown;
@@ -102,6 +104,9 @@ ConnectResult connectUnit() {
     case OpenResult::InputFailure:
         setStatus("zembrax MIDI input can not be opened,\nprobably used by an other application");
         return ConnectResult::InputBusy;
+    case OpenResult::InputNotStarted:
+        setStatus("zembrax HD not found 05");
+        return ConnectResult::InputNotStarted;
     case OpenResult::OutputFailure:
         setStatus("zembrax MIDI output can not be opened,\nprobably used by an other application");
         return ConnectResult::OutputBusy;
@@ -118,13 +123,29 @@ ConnectResult connectUnit() {
     return asked == SendResult::Sent || panel.inputPort ? ConnectResult::Waiting : ConnectResult::Lost;
 }
 
+bool portsOpen() {
+    return panel.inputPort || panel.outputPort;
+}
+
+} // namespace
+
+ConnectResult connectUnit(bool automatic) {
+    panel.autoConnecting = automatic;
+    ConnectResult result = connectSteps();
+    panel.autoConnecting = false;
+    return result;
+}
+
 void releaseUnit() {
     KillTimer(panel.window, kTimerPoll);
-    if (panel.inputPort || panel.outputPort) {
-        sendMessage(Msg::VarispeedRelease);
+    if (portsOpen()) {
+        SendResult told = sendMessage(Msg::VarispeedRelease);
         SetDlgItemTextA(panel.window, IDC_VARISPEED_FREQ, "");
         SetDlgItemTextA(panel.window, IDC_VARISPEED_TEXT, kVarispeedHint);
-        sendWithItem(Msg::LinkFlag, 0x00);
+        told = firstFailure(told, sendWithItem(Msg::LinkFlag, 0x00));
+        // A send that found the unit gone has ended the link already ("MIDI
+        // connection lost", ports closed): there is nothing left to release.
+        if (told != SendResult::Sent && !portsOpen()) return;
         logLine("MIDI connection released");
         closePorts();
     }
@@ -140,7 +161,7 @@ void onAutoConnectClicked() {
 
 void autoConnectTick() {
     if (!updateRunning() && !panel.inputPort && !panel.outputPort)
-        PostMessageA(panel.window, WM_COMMAND, IDC_CONNECT, 1);
+        PostMessageA(panel.window, WM_COMMAND, IDC_CONNECT, kAutoConnectMark);
 }
 
 LinkCheck pollConnection() {

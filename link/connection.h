@@ -27,6 +27,7 @@ enum class ConnectResult {
     NoOutputs,        // "not found 03"
     NoMatchingOutput, // "not found 04"
     InputBusy,        // the input did not open
+    InputNotStarted,  // the input opened but could not receive: both closed again ("not found 05")
     OutputBusy,       // the output did not open
     Waiting,          // ports open, identity request sent ("not found 05")
     Lost,             // the ports opened, but the unit was gone at the identity request
@@ -36,9 +37,15 @@ enum class ConnectResult {
 enum class LinkCheck { Alive, Lost };
 
 bool matchesPortPrefix(const char* name);
+// How WM_COMMAND 221 tells auto connect's Connect (lParam) from a click.
+constexpr std::intptr_t kAutoConnectMark = 1;
+
 // Button 221: closes what is open, finds the next unit's ports and opens them.
-ConnectResult connectUnit();
-// Button 222: tells the unit, closes the ports; status "not connected".
+// `automatic`: posted by auto connect, whose repeated port-layer lines are
+// written at most once a minute (link/midi_port.h: portLine).
+ConnectResult connectUnit(bool automatic);
+// Button 222: tells the unit, closes the ports; status "not connected". When
+// a send finds the unit gone, the lost link's ending says it all.
 void releaseUnit();
 void onAutoConnectClicked();
 // Timer 1.

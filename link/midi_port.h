@@ -10,7 +10,9 @@
 
 #include "../core/panel.h"
 
-enum class OpenResult { Success, InputFailure, OutputFailure };
+// How openPorts ended. InputNotStarted: the input opened, but a buffer could
+// not be prepared or queued or the input not started; both ports are closed again.
+enum class OpenResult { Success, InputFailure, InputNotStarted, OutputFailure };
 
 // Site IDs: which WinMM call failed. Below 100: the input side and the
 // output's open; 100 and above: the output's reset, close and send.
@@ -53,19 +55,27 @@ constexpr SendWait kBriefWait{kSendDoneWaitMs, true};
 // the handle is closed again before the next open).
 enum class UnfinishedOutput { Cut, LetFinish };
 
+// The error line of a failed call: "ID %u mmResult %u <error text>\n".
 void reportMidiError(MMRESULT mmResult, unsigned id);
+// Every line of the port layer goes through here. While auto connect's Connect
+// runs (panel.autoConnecting), a line it wrote before is written again only a
+// minute after the last time, then with " (repeated N times)": N counts the
+// times it came since it was last written, this one included.
+void portLine(const char* text);
 OpenResult openPorts(UINT inputDeviceId, UINT outputDeviceId);
 void closePorts(UnfinishedOutput unfinished = UnfinishedOutput::Cut);
-// Copies the message (at most kOutputBufferSize bytes) and sends it, waiting
-// as `wait` says. A result that says the unit has gone ends the link
+// Copies the message (at most kOutputBufferSize bytes) into a free send slot
+// and sends it, waiting as `wait` says; "No free send slot" when every slot is
+// still the driver's. A result that says the unit has gone ends the link
 // (connectionLost) before it returns.
 [[nodiscard]] SendResult sendSysEx(const uint8_t* bytes, std::size_t length, SendWait wait = kBriefWait);
 // Input notifications with the handle they came from (wParam): anything but
 // the open input's own buffers is dropped.
 //
-// MM_MIM_LONGDATA: a buffer of the open input that is back from the driver
-// is accepted, with the bytes it holds (count 0: handed back empty). The
-// caller dispatches them, then gives the buffer back with requeueInput.
+// MM_MIM_LONGDATA: a buffer that the open input queued on its own handle and
+// that is back from the driver is accepted, with the bytes it holds (count 0:
+// handed back empty). The caller dispatches them, then gives the buffer back
+// with requeueInput; a buffer that cannot be queued again is logged as lost.
 struct ReceivedSysEx {
     bool accepted;
     const uint8_t* bytes;

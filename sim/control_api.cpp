@@ -542,3 +542,27 @@ MIDIHDR* simTakeInputBuffer(int inputPort, HMIDIIN* handle) {
     l.w.stateChanged();
     return header;
 }
+
+void simSetWineHandles(int on) {
+    Locked l;
+    l.w.wineHandles = on != 0;
+    l.w.logLine(on ? "handles: Wine's (a refused close frees the handle, lowest free value)"
+                   : "handles: Windows driver");
+}
+
+int simWriteKeptBuffers(const uint8_t* bytes, size_t count) {
+    World& w = world();
+    std::unique_lock<std::mutex> lock(w.mutex);
+    Deferred deferred;
+    const int handed = w.writeKept(bytes, bytes ? count : 0, deferred);
+    w.runDeferred(lock, deferred);
+    return handed;
+}
+
+int simKeptBuffers(void) {
+    Locked l;
+    int count = 0;
+    for (const KeptBuffers& k : l.w.kept)
+        count += static_cast<int>(k.headers.size());
+    return count;
+}

@@ -186,8 +186,7 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN result, UINT id, DWORD_PTR callback, DWORD_
     if (id >= visible.size()) return MMSYSERR_BADDEVICEID;
     InputPort& port = c.w.inputs[visible[id]];
     if (port.handle) return MMSYSERR_ALLOCATED;
-    const uintptr_t handle = c.w.nextHandle;
-    c.w.nextHandle += 0x10;
+    const uintptr_t handle = c.w.newHandle();
     InputHandle& h = c.w.inputHandles[handle];
     h.port = visible[id];
     h.callback = Callback{flags & CALLBACK_TYPEMASK, callback, instance};
@@ -198,16 +197,26 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN result, UINT id, DWORD_PTR callback, DWORD_
     return MMSYSERR_NOERROR;
 }
 
+namespace {
+
+// A refused close: with Wine's handles the handle is freed all the same.
+MMRESULT refused(World& w, bool input, uintptr_t handle, MMRESULT result) {
+    w.refusedClose(input, handle);
+    return result;
+}
+
+} // namespace
+
 MMRESULT WINAPI midiInClose(HMIDIIN hmi) {
     Call c;
     MMRESULT failure;
-    if (c.w.injectedFailure("midiInClose", failure)) return failure;
+    const uintptr_t id = reinterpret_cast<uintptr_t>(hmi);
+    if (c.w.injectedFailure("midiInClose", failure)) return refused(c.w, true, id, failure);
     InputHandle* h = inputHandle(c.w, hmi);
     if (!h) return MMSYSERR_INVALHANDLE;
     if (c.w.deadCallFails(h->dead, h->deadFaults, SIM_UNPLUG_IN_CLOSE_FAILS, "midiInClose"))
-        return MMSYSERR_NODRIVER;
-    if (!h->queue.empty()) return MIDIERR_STILLPLAYING;
-    const uintptr_t id = reinterpret_cast<uintptr_t>(hmi);
+        return refused(c.w, true, id, MMSYSERR_NODRIVER);
+    if (!h->queue.empty()) return refused(c.w, true, id, MIDIERR_STILLPLAYING);
     const Callback callback = h->callback;
     const int portIndex = h->port;
     const bool dead = h->dead;
@@ -372,8 +381,7 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT result, UINT id, DWORD_PTR callback, DWOR
     if (id >= visible.size()) return MMSYSERR_BADDEVICEID;
     OutputPort& port = c.w.outputs[visible[id]];
     if (port.handle) return MMSYSERR_ALLOCATED;
-    const uintptr_t handle = c.w.nextHandle;
-    c.w.nextHandle += 0x10;
+    const uintptr_t handle = c.w.newHandle();
     OutputHandle& h = c.w.outputHandles[handle];
     h.port = visible[id];
     h.callback = Callback{flags & CALLBACK_TYPEMASK, callback, instance};
@@ -387,13 +395,13 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT result, UINT id, DWORD_PTR callback, DWOR
 MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
     Call c;
     MMRESULT failure;
-    if (c.w.injectedFailure("midiOutClose", failure)) return failure;
+    const uintptr_t id = reinterpret_cast<uintptr_t>(hmo);
+    if (c.w.injectedFailure("midiOutClose", failure)) return refused(c.w, false, id, failure);
     OutputHandle* h = outputHandle(c.w, hmo);
     if (!h) return MMSYSERR_INVALHANDLE;
     if (c.w.deadCallFails(h->dead, h->deadFaults, SIM_UNPLUG_OUT_CLOSE_FAILS, "midiOutClose"))
-        return MMSYSERR_NODRIVER;
-    if (!h->pending.empty()) return MIDIERR_STILLPLAYING;
-    const uintptr_t id = reinterpret_cast<uintptr_t>(hmo);
+        return refused(c.w, false, id, MMSYSERR_NODRIVER);
+    if (!h->pending.empty()) return refused(c.w, false, id, MIDIERR_STILLPLAYING);
     const Callback callback = h->callback;
     const int portIndex = h->port;
     const bool dead = h->dead;

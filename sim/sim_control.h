@@ -332,8 +332,9 @@ SIM_API void simIgnoreIdentityRequests(int unit, int count);
 
 // Misuses of MIDI headers by the program that a real driver would turn into
 // memory corruption: an input header prepared or queued while a queue still
-// holds it (on any handle), an output header prepared or sent while still
-// pending, or changed while the driver owned it. Each is also in the wire log.
+// holds it (on any handle, a freed one's kept buffers included), an output
+// header prepared or sent while still pending, or changed while the driver
+// owned it. Each is also in the wire log.
 // Counted since the DLL loaded (simReset keeps the count).
 SIM_API int simDriverMisuse(void);
 
@@ -343,6 +344,31 @@ SIM_API int simDriverMisuse(void);
 // gets the handle (may be NULL). Returns NULL when no buffer is queued or the
 // port is not open. For feeding the program's receive path directly.
 SIM_API MIDIHDR* simTakeInputBuffer(int inputPort, HMIDIIN* handle);
+
+// ---- Wine's WinMM ----
+
+// 1: the handles of Wine's WinMM, as the panel meets them on Linux through
+// winealsa. midiInClose and midiOutClose free the handle even when the driver
+// refuses the close (MIDIERR_STILLPLAYING with buffers still queued or
+// headers still pending, a dead handle's failure, an injected failure): the
+// close returns the refusal, every later call on the handle gets
+// MMSYSERR_INVALHANDLE, the port opens again, and the driver keeps what it
+// held. Every open gets the lowest handle value no open handle has, so the
+// next open gets the value of a handle freed before. 0: the rising values and
+// the closes of a Windows driver (the default; simReset returns to it and
+// drops whatever freed handles' drivers kept).
+SIM_API void simSetWineHandles(int on);
+
+// Later: the drivers of handles that Wine freed write `bytes` into every input
+// buffer they kept (at most its length), mark it done and hand it back with
+// MM_MIM_LONGDATA, and mark every output header they kept done (MM_MOM_DONE),
+// all under the freed handle value, which a new open may carry by now. A
+// header the program changed meanwhile is counted as driver misuse. Returns
+// the number of headers handed back.
+SIM_API int simWriteKeptBuffers(const uint8_t* bytes, size_t count);
+
+// Headers that the drivers of freed handles still keep.
+SIM_API int simKeptBuffers(void);
 
 #ifdef __cplusplus
 }

@@ -138,6 +138,7 @@ World::World() : epoch(Clock::now()) {
 
 void World::resetToDefault() {
     closeAllHandles();
+    wineHandles = false;
     frontPanelSeconds = 0;
     ++frontPanelGeneration;
     inputs.assign(1, InputPort{});
@@ -177,6 +178,9 @@ void World::misuse(const std::string& what) {
 uintptr_t World::inputQueueHolding(const MIDIHDR* header, uintptr_t except) const {
     for (const auto& [id, h] : inputHandles)
         if (id != except && std::find(h.queue.begin(), h.queue.end(), header) != h.queue.end()) return id;
+    for (const KeptBuffers& k : kept)
+        for (const PendingDone& p : k.headers)
+            if (k.input && p.header == header) return k.handle;
     return 0;
 }
 
@@ -184,7 +188,94 @@ uintptr_t World::outputHolding(const MIDIHDR* header) const {
     for (const auto& [id, h] : outputHandles)
         for (const PendingDone& p : h.pending)
             if (p.header == header) return id;
+    for (const KeptBuffers& k : kept)
+        for (const PendingDone& p : k.headers)
+            if (!k.input && p.header == header) return k.handle;
     return 0;
+}
+
+uintptr_t World::newHandle() {
+    if (!wineHandles) {
+        const uintptr_t handle = nextHandle;
+        nextHandle += 0x10;
+        return handle;
+    }
+    // As Wine's WinMM: the first free entry of one table for all MIDI handles.
+    uintptr_t handle = 0x8000;
+    while (inputHandles.count(handle) || outputHandles.count(handle))
+        ++handle;
+    return handle;
+}
+
+void World::refusedClose(bool input, uintptr_t handle) {
+    if (!wineHandles) return;
+    KeptBuffers k;
+    k.input = input;
+    k.handle = handle;
+    std::string port;
+    if (input) {
+        auto it = inputHandles.find(handle);
+        if (it == inputHandles.end()) return;
+        k.callback = it->second.callback;
+        for (MIDIHDR* h : it->second.queue)
+            k.headers.push_back(PendingDone{h, h->lpData, h->dwBufferLength, {}});
+        InputPort& p = inputs[it->second.port];
+        if (p.handle == handle) p.handle = 0;
+        port = p.name;
+        inputHandles.erase(it);
+    } else {
+        auto it = outputHandles.find(handle);
+        if (it == outputHandles.end()) return;
+        k.callback = it->second.callback;
+        k.headers = it->second.pending;
+        OutputPort& p = outputs[it->second.port];
+        if (p.handle == handle) p.handle = 0;
+        port = p.name;
+        outputHandles.erase(it);
+    }
+    logLine(std::string(input ? "midiInClose" : "midiOutClose") + " refused: " + port + ": handle " +
+            std::to_string(handle) + " freed all the same, its driver keeps " +
+            std::to_string(k.headers.size()) + " header(s)");
+    if (!k.headers.empty()) kept.push_back(std::move(k));
+    stateChanged();
+}
+
+int World::writeKept(const uint8_t* bytes, size_t count, Deferred& deferred) {
+    int handed = 0;
+    for (const KeptBuffers& k : kept) {
+        for (const PendingDone& p : k.headers) {
+            MIDIHDR* h = p.header;
+            // The program may have let go of a header its old driver still
+            // held: the driver writes into it all the same.
+            bool queuedAgain = false; // on a live handle
+            for (const auto& [id, live] : inputHandles)
+                queuedAgain =
+                    queuedAgain || std::find(live.queue.begin(), live.queue.end(), h) != live.queue.end();
+            if (queuedAgain || h->lpData != p.data || h->dwBufferLength != p.length ||
+                !(h->dwFlags & MHDR_INQUEUE)) {
+                misuse("header changed while the driver of freed handle " + std::to_string(k.handle) +
+                       " still held it");
+                continue;
+            }
+            if (k.input) {
+                const size_t n = std::min<size_t>(count, h->dwBufferLength);
+                if (n) std::memcpy(h->lpData, bytes, n);
+                h->dwBytesRecorded = static_cast<DWORD>(n);
+                h->dwFlags = (h->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+                notify(k.callback, k.handle, MM_MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(h), 0, deferred);
+            } else {
+                h->dwFlags = (h->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+                notify(k.callback, k.handle, MM_MOM_DONE, reinterpret_cast<DWORD_PTR>(h), 0, deferred);
+            }
+            ++handed;
+        }
+        logLine("driver of freed handle " + std::to_string(k.handle) + " hands back " +
+                std::to_string(k.headers.size()) + " header(s)" +
+                (k.input ? " written with " + hexBytes(bytes, count) : std::string()));
+    }
+    kept.clear();
+    stateChanged();
+    return handed;
 }
 
 int64_t World::clockNow() const {
@@ -362,6 +453,8 @@ void World::closeAllHandles() {
 
 void World::closeHandlesOfInputs() {
     inputHandles.clear();
+    kept.erase(std::remove_if(kept.begin(), kept.end(), [](const KeptBuffers& k) { return k.input; }),
+               kept.end());
     delayed.clear();
     for (auto& p : inputs) {
         p.handle = 0;
@@ -372,6 +465,8 @@ void World::closeHandlesOfInputs() {
 
 void World::closeHandlesOfOutputs() {
     outputHandles.clear();
+    kept.erase(std::remove_if(kept.begin(), kept.end(), [](const KeptBuffers& k) { return !k.input; }),
+               kept.end());
     delayed.clear();
     for (auto& p : outputs)
         p.handle = 0;

@@ -110,6 +110,17 @@ struct OutputHandle {
     std::vector<PendingDone> pending;
 };
 
+// What the driver of a handle that Wine freed on a refused close still holds:
+// its queued input buffers or its pending output headers (each with the data
+// pointer and length it was handed), under the freed handle value, which a
+// later open may get again.
+struct KeptBuffers {
+    bool input = true;
+    uintptr_t handle = 0;
+    Callback callback;
+    std::vector<PendingDone> headers;
+};
+
 // A callback of type CALLBACK_FUNCTION to call once the lock is released.
 struct Notification {
     Callback callback;
@@ -139,6 +150,11 @@ class World {
     std::map<uintptr_t, InputHandle> inputHandles;
     std::map<uintptr_t, OutputHandle> outputHandles;
     uintptr_t nextHandle = 0x5A420010;
+    // Wine's WinMM (simSetWineHandles): a refused close frees the handle all
+    // the same, its driver keeping what it held (`kept`), and an open gets the
+    // lowest free handle value. Off by default and after every reset.
+    bool wineHandles = false;
+    std::vector<KeptBuffers> kept;
     std::map<std::string, FailRule> failures;
     std::vector<DelayedReply> delayed; // in the order the unit decided to send them
     DWORD outputDoneDelay = 0;
@@ -216,6 +232,19 @@ class World {
                 Deferred& deferred);
     // Calls deferred function callbacks; expects the lock held and releases it meanwhile.
     void runDeferred(std::unique_lock<std::mutex>& lock, Deferred& deferred);
+
+    // The handle value for a new open: the next of a rising series, or with
+    // Wine's handles the lowest value no open handle has.
+    uintptr_t newHandle();
+    // A close of this handle was refused. With Wine's handles it is freed all
+    // the same: its port is free again, its queued buffers or pending headers
+    // stay with its driver (`kept`), and every later call on it gets
+    // MMSYSERR_INVALHANDLE.
+    void refusedClose(bool input, uintptr_t handle);
+    // The drivers of freed handles write `bytes` into every input buffer they
+    // kept and hand it back (MM_MIM_LONGDATA), and mark every output header
+    // they kept done (MM_MOM_DONE), under the freed value. Returns how many.
+    int writeKept(const uint8_t* bytes, size_t count, Deferred& deferred);
 
     // Marks a pending output header done if it is still the driver's.
     void completeOutput(OutputHandle& handle, uintptr_t id, const PendingDone& done, Deferred& deferred);

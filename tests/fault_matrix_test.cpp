@@ -15,6 +15,7 @@
 
 #include "core/panel.h"
 #include "core/resource.h"
+#include "core/timer.h"
 #include "harness.h"
 #include "link/midi_port.h"
 #include "sim/sim_control.h"
@@ -97,44 +98,44 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
     const MMRESULT e = MMSYSERR_ERROR;
     const MMRESULT busy = MIDIERR_STILLPLAYING;
     const SiteRow rows[] = {
-        // Opening: a failed prepare leaves that buffer unqueued, the other one takes the reply.
+        // Opening: an input that cannot take both buffers or does not start is no link. Both
+        // ports close again after the one error line, and the status stays at "not found 05".
         {kSiteInPrepareA,
          "midiInPrepareHeader",
          0,
          e,
          Operation::Connect,
-         {errorLine(kSiteInPrepareA, e), errorLine(kSiteInAddA, MIDIERR_UNPREPARED), kIdentified},
-         kConnected,
-         true,
+         {errorLine(kSiteInPrepareA, e)},
+         kWaiting,
+         false,
          {}},
         {kSiteInPrepareB,
          "midiInPrepareHeader",
          1,
          e,
          Operation::Connect,
-         {errorLine(kSiteInPrepareB, e), errorLine(kSiteInAddB, MIDIERR_UNPREPARED), kIdentified},
-         kConnected,
-         true,
+         {errorLine(kSiteInPrepareB, e)},
+         kWaiting,
+         false,
          {}},
         {kSiteInAddA,
          "midiInAddBuffer",
          0,
          e,
          Operation::Connect,
-         {errorLine(kSiteInAddA, e), kIdentified},
-         kConnected,
-         true,
+         {errorLine(kSiteInAddA, e)},
+         kWaiting,
+         false,
          {}},
         {kSiteInAddB,
          "midiInAddBuffer",
          1,
          e,
          Operation::Connect,
-         {errorLine(kSiteInAddB, e), kIdentified},
-         kConnected,
-         true,
+         {errorLine(kSiteInAddB, e)},
+         kWaiting,
+         false,
          {}},
-        // Not started: the reply is lost; the poll starts the input and the identity request is repeated.
         {kSiteInStart,
          "midiInStart",
          0,
@@ -142,7 +143,7 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
          Operation::Connect,
          {errorLine(kSiteInStart, e)},
          kWaiting,
-         true,
+         false,
          {}},
         {kSiteOutOpen,
          "midiOutOpen",
@@ -263,7 +264,7 @@ TEST_F(Faults, EveryCallSiteFailingInItsOperation) {
          0,
          e,
          Operation::Receive,
-         {kLocked, errorLine(kSiteInRequeue, e)},
+         {kLocked, errorLine(kSiteInRequeue, e), "MIDI input buffer lost: 1 of 2 still queued\n"},
          kConnected,
          true,
          {}},
@@ -398,6 +399,15 @@ TEST_F(Faults, UnpluggedInEveryStateOfTheLink) {
          [](HWND w) { tick(w, kTimerPoll); },
          {kLost},
          kNotConnected},
+        {"released while unplugged: the send finds it gone, nothing is released",
+         "",
+         [](HWND w) {
+             connectAndIdentify(w);
+             runRequestSequence(w);
+         },
+         [](HWND w) { command(w, IDC_RELEASE, BN_CLICKED); },
+         {errorLine(kSiteOutPrepare, MMSYSERR_NODRIVER), kLost},
+         kNotConnected},
         {"SysEx dump on",
          "-S",
          [](HWND w) {
@@ -476,6 +486,152 @@ TEST_F(Faults, SendEndsTheLinkWhilePostedMessagesHoldOffThePoll) {
     pumpMessages();
     replug();
     expectReconnects();
+}
+
+// ---- Wine's WinMM: a refused close frees the handle, the next open gets its value ----
+
+// What an old driver writes into the buffers it kept: a report that would show
+// in the log if it were taken for the new unit's.
+const Bytes kLateReport = {0xF0, 0x2C, 0x5A, 0x42, 0x61, 0x04, 0xF7};
+const std::string kLateLine = stamped("locked to external video reference");
+
+bool pairFree(const InputPair& pair) {
+    return !pair.owner && !pair.heldA && !pair.heldB;
+}
+
+TEST_F(Faults, WineFreedHandleReusedValueAndLateWriteUnderRealTimers) {
+    window = openPanel("-A");
+    simSetWineHandles(1);
+    ASSERT_TRUE(runMessageLoop(10000, [&] { return controlText(window, IDC_STATUS) == kConnected; }));
+    const HMIDIIN first = panel.inputPort;
+    const int firstPair = panel.inputPair;
+    // The poll finds the input dead while both buffers are queued; the reset
+    // fails, so the close is refused, and Wine frees the handle all the same.
+    simFailCall("midiInStart", MMSYSERR_NODRIVER, 0, 1);
+    simFailCall("midiInReset", MMSYSERR_NODRIVER, 0, 1);
+    size_t before = logLines(window).size();
+    ASSERT_TRUE(runMessageLoop(3000, [&] { return !portsOpen(); }));
+    EXPECT_EQ(logSince(before),
+              (std::vector<std::string>{errorLine(kSiteInReset, MMSYSERR_NODRIVER),
+                                        errorLine(kSiteInUnprepareA, MIDIERR_STILLPLAYING),
+                                        errorLine(kSiteInUnprepareB, MIDIERR_STILLPLAYING),
+                                        errorLine(kSiteInClose, MIDIERR_STILLPLAYING), kLost}));
+    EXPECT_EQ(simKeptBuffers(), 2);
+    // Auto connect finds the unit again within its 2 s. The old handle
+    // answers that it no longer exists, which proves nothing: its pair is
+    // retired, the new open takes another and gets the old handle's value.
+    before = logLines(window).size();
+    ASSERT_TRUE(runMessageLoop(5000, [&] { return controlText(window, IDC_STATUS) == kConnected; }));
+    EXPECT_EQ(logSince(before),
+              (std::vector<std::string>{errorLine(kSiteInReset, MMSYSERR_INVALHANDLE),
+                                        errorLine(kSiteInUnprepareA, MMSYSERR_INVALHANDLE),
+                                        errorLine(kSiteInUnprepareB, MMSYSERR_INVALHANDLE),
+                                        errorLine(kSiteInClose, MMSYSERR_INVALHANDLE), kIdentified}));
+    EXPECT_EQ(panel.inputPort, first);
+    ASSERT_NE(panel.inputPair, firstPair);
+    const InputPair& retired = panel.inputPairs[static_cast<size_t>(firstPair)];
+    EXPECT_FALSE(pairFree(retired));
+    // Later the old driver writes into the buffers it kept and hands them back
+    // under the value the open input has now: nothing of it is dispatched.
+    before = logLines(window).size();
+    EXPECT_EQ(simWriteKeptBuffers(kLateReport.data(), kLateReport.size()), 2);
+    runMessageLoop(300, [] { return false; });
+    EXPECT_EQ(logSince(before), std::vector<std::string>{});
+    EXPECT_EQ(simQueuedInputBuffers(0), 2);
+    // The link works; once its driver has let go, the retired pair serves the next open.
+    unitSends({0xF0, 0x2C, 0x5A, 0x42, 0x61, 0x02, 0xF7});
+    EXPECT_EQ(logSince(before), std::vector<std::string>{kLocked});
+    command(window, IDC_RELEASE, BN_CLICKED);
+    expectReconnects();
+    EXPECT_EQ(panel.inputPair, firstPair);
+}
+
+TEST_F(Faults, FiftyRefusedClosesThenAConnect) {
+    // Each outage leaves a pair with a driver that may write into it; the
+    // old drivers let go of theirs only at every third outage.
+    window = openPanel();
+    simSetWineHandles(1);
+    for (int outage = 1; outage <= 50; ++outage) {
+        SCOPED_TRACE("outage " + std::to_string(outage));
+        connectAndIdentify(window);
+        ASSERT_EQ(controlText(window, IDC_STATUS), kConnected);
+        simFailCall("midiInReset", MMSYSERR_NODRIVER, 0, 1);
+        command(window, IDC_RELEASE, BN_CLICKED);
+        EXPECT_EQ(simKeptBuffers(), 2 * ((outage - 1) % 3 + 1));
+        if (outage % 3 == 0) {
+            size_t before = logLines(window).size();
+            EXPECT_EQ(simWriteKeptBuffers(kLateReport.data(), kLateReport.size()), 6);
+            deliver();
+            EXPECT_EQ(logSince(before), std::vector<std::string>{});
+        }
+    }
+    connectAndIdentify(window);
+    EXPECT_EQ(controlText(window, IDC_STATUS), kConnected);
+    for (const std::string& line : logLines(window))
+        EXPECT_EQ(line.find("no free"), std::string::npos) << line;
+    EXPECT_EQ(simQueuedInputBuffers(0), 2);
+}
+
+// ---- Auto connect repeats its lines at most once a minute ----
+
+std::string repeated(const std::string& line, int times) {
+    return line.substr(0, line.size() - 1) + " (repeated " + std::to_string(times) + " times)\n";
+}
+
+TEST_F(Faults, AutoConnectRepeatsALineAtMostOnceAMinute) {
+    // A port that stays taken, and an input handle whose close keeps failing:
+    // each auto connect tries the close again and then the open.
+    window = openPanel("-A");
+    connectAndIdentify(window);
+    simFailCall("midiInClose", MMSYSERR_ERROR, 0, 0);
+    command(window, IDC_RELEASE, BN_CLICKED);
+    simFailCall("midiInOpen", MMSYSERR_ALLOCATED, 0, 0);
+    const std::string close = errorLine(kSiteInClose, MMSYSERR_ERROR);
+    const std::string open = errorLine(kSiteInOpen, MMSYSERR_ALLOCATED);
+    const struct {
+        WORD minute, second;
+        bool click; // Connect clicked instead of auto connect's tick
+        std::vector<std::string> log;
+    } steps[] = {
+        {5, 4, false, {close, open}},                           // first time: both lines
+        {5, 6, false, {}},                                      // 2 s later
+        {6, 3, false, {}},                                      // 59 s after the first
+        {6, 4, false, {repeated(close, 3), repeated(open, 3)}}, // 60 s: with the count, this one included
+        {6, 6, true, {close, open}},                            // a click writes them all
+        {6, 8, false, {}},                                      //
+        {7, 4, false, {repeated(close, 2), repeated(open, 2)}}, // the click not counted
+        {8, 4, false, {close, open}},                           // a minute without repeats
+        {8, 5, false, {}},                                      //
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(std::to_string(step.minute) + ":" + std::to_string(step.second));
+        setClock(2026, 3, 7, 9, step.minute, step.second);
+        size_t before = logLines(window).size();
+        if (step.click)
+            command(window, IDC_CONNECT, BN_CLICKED);
+        else
+            tick(window, kTimerAutoConnect); // posts the Connect, which the pump handles
+        EXPECT_EQ(logSince(before), step.log);
+        EXPECT_EQ(controlText(window, IDC_STATUS),
+                  "zembrax MIDI input can not be opened,\nprobably used by an other application");
+        EXPECT_EQ(timerPeriod(kTimerAutoConnect), 2000u); // a unit plugged in is found at once
+    }
+    simClearFailures();
+    tick(window, kTimerAutoConnect);
+    deliver();
+    EXPECT_EQ(controlText(window, IDC_STATUS), kConnected);
+}
+
+TEST_F(Faults, AutoConnectUnderRealTimersLogsOnceAndStillFindsTheUnitAtOnce) {
+    window = openPanel("-A");
+    simFailCall("midiInOpen", MMSYSERR_ALLOCATED, 0, 0);
+    size_t before = logLines(window).size();
+    // Two tries within 4.5 s, the clock standing still: one line.
+    runMessageLoop(4500, [] { return false; });
+    EXPECT_EQ(logSince(before), std::vector<std::string>{errorLine(kSiteInOpen, MMSYSERR_ALLOCATED)});
+    // The port comes free: the next try, within 2 s, finds the unit.
+    simClearFailures();
+    EXPECT_TRUE(runMessageLoop(2500, [&] { return controlText(window, IDC_STATUS) == kConnected; }));
 }
 
 } // namespace

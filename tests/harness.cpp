@@ -44,6 +44,21 @@ class PrivateLocalAppData : public ::testing::Environment {
 const ::testing::Environment* const privateLocalAppDataEnvironment =
     ::testing::AddGlobalTestEnvironment(new PrivateLocalAppData);
 
+// Every test starts without log files: a file another test left with a later
+// date (or the shipped program's, by the real clock) would tell the panel
+// that its clock is not to be trusted.
+class FreshLogFolder : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo&) override {
+        std::error_code ignored;
+        std::filesystem::remove_all(localAppData() + "\\zembrax-panel", ignored);
+    }
+};
+
+const bool freshLogFolderListening = [] {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshLogFolder);
+    return true;
+}();
+
 void WINAPI readTestClock(LPSYSTEMTIME time) {
     *time = testClock;
 }
@@ -215,6 +230,16 @@ void pumpMessages() {
         if (msg.message == WM_TIMER) continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
+    }
+}
+
+bool pumpUntil(DWORD limitMs, const std::function<bool()>& done) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        pumpMessages();
+        if (done()) return true;
+        if (GetTickCount() - start >= limitMs) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
     }
 }
 

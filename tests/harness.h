@@ -49,6 +49,11 @@ std::vector<MessageBoxSeen> answerMessageBoxes(HWND owner, const std::vector<int
 // Delivers every queued message except WM_TIMER, which is dropped.
 void pumpMessages();
 
+// pumpMessages until `done` holds (checked every few milliseconds) or
+// `limitMs` has passed; returns whether it held. Unlike deliver(), it does not
+// wait for output headers that the simulated driver still holds.
+bool pumpUntil(DWORD limitMs, const std::function<bool()>& done);
+
 // The port layer's error line for a failed WinMM call at a site.
 std::string errorLine(unsigned site, MMRESULT code);
 

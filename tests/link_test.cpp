@@ -455,11 +455,12 @@ TEST_F(Link, RequeueFailureStillDispatchesWhatArrived) {
     simFailCall("midiInAddBuffer", MMSYSERR_NOMEM, 0, 1);
     unitSends(deviceFrame({0x61, 0x02}));
     std::vector<std::string> lines = newLogLines(before);
-    ASSERT_EQ(lines.size(), 2u);
+    ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], std::string(kStamp) + "locked to internal reference");
     EXPECT_EQ(lines[1], errorLine(kSiteInRequeue, MMSYSERR_NOMEM));
+    EXPECT_EQ(lines[2], "MIDI input buffer lost: 1 of 2 still queued\n");
     unitSends(deviceFrame({0x61, 0x02})); // the other buffer is still with the driver
-    EXPECT_EQ(newLogLines(before).size(), 3u);
+    EXPECT_EQ(newLogLines(before).size(), 4u);
 }
 
 // ---- Event reports and dumps ----
@@ -550,46 +551,39 @@ struct SiteCase {
     MMRESULT code;
 };
 
-TEST_F(Link, OpenFailuresAreLoggedAndTheRestGoesOn) {
-    const SiteCase goesOn[] = {
-        {"midiInPrepareHeader", kSiteInPrepareA, MMSYSERR_NOMEM},
-        {"midiInStart", kSiteInStart, MMSYSERR_ERROR},
-    };
-    for (const SiteCase& c : goesOn) {
-        SCOPED_TRACE(c.function);
-        closePanel(window);
-        open();
-        simFailCall(c.function, c.code, 0, 1);
-        size_t before = logSize();
-        SendMessageA(window, WM_COMMAND, IDC_CONNECT, 0);
-        std::vector<std::string> lines = newLogLines(before);
-        ASSERT_GE(lines.size(), 1u);
-        EXPECT_EQ(lines[0], errorLine(c.site, c.code));
-        EXPECT_EQ(controlText(window, IDC_STATUS), "zembrax HD not found 05");
-        EXPECT_NE(panel.outputPort, nullptr);
-        simClearFailures();
-    }
-    // The second prepare and the two first queueings.
-    struct {
-        int skip;
+TEST_F(Link, HalfOpenInputIsAFailedOpen) {
+    // Every step after midiInOpen: the one error line, both ports closed again,
+    // "not found 05", no poll and no identity request.
+    const struct {
         const char* function;
+        int skip;
         unsigned site;
-    } later[] = {{1, "midiInPrepareHeader", kSiteInPrepareB},
-                 {0, "midiInAddBuffer", kSiteInAddA},
-                 {1, "midiInAddBuffer", kSiteInAddB}};
-    for (auto c : later) {
+        MMRESULT code;
+    } cases[] = {{"midiInPrepareHeader", 0, kSiteInPrepareA, MMSYSERR_NOMEM},
+                 {"midiInPrepareHeader", 1, kSiteInPrepareB, MMSYSERR_NOMEM},
+                 {"midiInAddBuffer", 0, kSiteInAddA, MMSYSERR_NOMEM},
+                 {"midiInAddBuffer", 1, kSiteInAddB, MMSYSERR_NOMEM},
+                 {"midiInStart", 0, kSiteInStart, MMSYSERR_ERROR}};
+    const int misuse = simDriverMisuse();
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.site);
         closePanel(window);
         open();
-        simFailCall(c.function, MMSYSERR_NOMEM, c.skip, 1);
+        simFailCall(c.function, c.code, c.skip, 1);
         size_t before = logSize();
-        SendMessageA(window, WM_COMMAND, IDC_CONNECT, 0);
-        std::vector<std::string> lines = newLogLines(before);
-        ASSERT_GE(lines.size(), 1u);
-        EXPECT_EQ(lines[0], errorLine(c.site, MMSYSERR_NOMEM));
-        EXPECT_NE(panel.outputPort, nullptr);
+        command(window, IDC_CONNECT, BN_CLICKED);
+        EXPECT_EQ(newLogLines(before), std::vector<std::string>{errorLine(c.site, c.code)});
+        EXPECT_EQ(controlText(window, IDC_STATUS), "zembrax HD not found 05");
+        EXPECT_EQ(panel.inputPort, nullptr);
+        EXPECT_EQ(panel.outputPort, nullptr);
+        EXPECT_FALSE(timerRunning(window, kTimerPoll, 500));
+        EXPECT_FALSE(timerRunning(window, kTimerIdentity, 2000));
+        EXPECT_TRUE(sent().empty());
         simClearFailures();
+        connectAndIdentify(window); // the ports opened again: the pair came back
+        EXPECT_EQ(panel.serialNumber, 1234);
     }
+    EXPECT_EQ(simDriverMisuse(), misuse);
 }
 
 TEST_F(Link, InputThatCannotOpen) {
@@ -757,6 +751,75 @@ TEST_F(Link, HeaderTheDriverStillHoldsIsNeverReused) {
     EXPECT_EQ(sent().size(), 2u + kOutputSlotCount + 1);
     deliver();
     EXPECT_EQ(newLogLines(before).size(), 3u);
+    EXPECT_EQ(simDriverMisuse(), misuse);
+}
+
+TEST_F(Link, SendWithEverySlotStillHeldSaysSo) {
+    connectAndIdentify(window);
+    runRequestSequence(window);
+    const int misuse = simDriverMisuse();
+    auto send = [] { return sendSysEx(kSettingsRequest.data(), kSettingsRequest.size()); };
+    // The driver keeps each header past the wait and every reset fails: each
+    // of the four send slots stays with the driver.
+    simSetOutputDoneDelay(kSendDoneWaitMs + 1500);
+    simFailCall("midiOutReset", MMSYSERR_ERROR, 0, 0);
+    for (int slot = 0; slot < 4; ++slot)
+        EXPECT_EQ(send(), SendResult::Failed);
+    size_t before = logSize();
+    EXPECT_EQ(send(), SendResult::Failed);
+    EXPECT_EQ(newLogLines(before), (std::vector<std::string>{errorLine(kSiteOutSendReset, MMSYSERR_ERROR),
+                                                             "No free send slot\n"}));
+    // Once the driver is done with them, the slots come back.
+    simClearFailures();
+    simSetOutputDoneDelay(0);
+    deliver();
+    before = logSize();
+    EXPECT_EQ(send(), SendResult::Sent);
+    EXPECT_EQ(logSize(), before);
+    EXPECT_EQ(simDriverMisuse(), misuse);
+}
+
+TEST_F(Link, OutputHandlesWhoseCloseFailedGiveTheirSlotsBack) {
+    // Under Wine: a refused close frees the handle, its driver keeps the
+    // header, and the next open gets the same value.
+    simSetWineHandles(1);
+    const int misuse = simDriverMisuse();
+    // Four connections end with a message the driver still holds (its
+    // resets fail): each output close is refused, each handle keeps a slot.
+    simFailCall("midiOutReset", MMSYSERR_ERROR, 0, 0);
+    HMIDIOUT first = nullptr;
+    for (int handle = 0; handle < 4; ++handle) {
+        simSetOutputDoneDelay(0);
+        connectAndIdentify(window);
+        ASSERT_EQ(controlText(window, IDC_STATUS), "zembrax HD connected\nSerial: H 1234 Firmware: 0301");
+        if (!first) first = panel.outputPort;
+        EXPECT_EQ(panel.outputPort, first); // the freed handle's value again
+        simSetOutputDoneDelay(60000);
+        EXPECT_EQ(sendSysEx(kSettingsRequest.data(), kSettingsRequest.size()), SendResult::Failed);
+        closePorts();
+    }
+    EXPECT_EQ(simKeptBuffers(), 4);
+    // The fifth: the last handle answers that it is gone, which proves nothing,
+    // and every slot is still held.
+    simSetOutputDoneDelay(0);
+    size_t before = logSize();
+    command(window, IDC_CONNECT, BN_CLICKED);
+    EXPECT_EQ(newLogLines(before), (std::vector<std::string>{errorLine(kSiteOutReset, MMSYSERR_ERROR),
+                                                             errorLine(kSiteOutClose, MMSYSERR_INVALHANDLE),
+                                                             errorLine(kSiteOutSendReset, MMSYSERR_ERROR),
+                                                             "No free send slot\n"}));
+    // The old drivers mark their headers done: the slots are back.
+    simClearFailures();
+    EXPECT_EQ(simWriteKeptBuffers(nullptr, 0), 4);
+    deliver();
+    clearSent();
+    before = logSize();
+    tick(window, kTimerIdentity);
+    EXPECT_EQ(sent(), std::vector<Bytes>{kIdentityRequest});
+    deliver();
+    EXPECT_EQ(controlText(window, IDC_STATUS), "zembrax HD connected\nSerial: H 1234 Firmware: 0301");
+    EXPECT_EQ(newLogLines(before),
+              std::vector<std::string>{std::string(kStamp) + "zembrax H 1234 connected"});
     EXPECT_EQ(simDriverMisuse(), misuse);
 }
 

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "core/log.h"
+#include "core/log_file.h"
 #include "app/log_menu.h"
 #include "core/resource.h"
 #include "harness.h"
@@ -38,6 +40,27 @@ std::string readFile(const std::string& path) {
 
 void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream(fs::path(path), std::ios::binary) << bytes;
+}
+
+// A file's (or folder's) last write at noon, local time, `days` days before
+// the test clock's 2026-03-07.
+void setWrittenDaysBefore(const std::string& path, int days) {
+    SYSTEMTIME noon{2026, 3, 0, 7, 12, 0, 0, 0};
+    FILETIME local;
+    SystemTimeToFileTime(&noon, &local);
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = local.dwLowDateTime;
+    ticks.HighPart = local.dwHighDateTime;
+    ticks.QuadPart -= static_cast<ULONGLONG>(days) * 864000000000ULL;
+    local.dwLowDateTime = ticks.LowPart;
+    local.dwHighDateTime = ticks.HighPart;
+    FILETIME utc;
+    LocalFileTimeToFileTime(&local, &utc);
+    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &utc)) << path;
+    CloseHandle(file);
 }
 
 // Everything below a folder, as paths relative to it.
@@ -130,40 +153,67 @@ TEST_F(LogFile, EachLineGoesToTheFileOfItsOwnDate) {
               "2027.01.01 00:00:00 locked to external video reference\r\n");
 }
 
-TEST_F(LogFile, AFailureIsLoggedOnceAndTheFileIsLeftAlone) {
+// A failure line: "log file not written: <path>: <reason>".
+void expectFailureLine(const std::string& line, const std::string& stamp, const std::string& path) {
+    std::string expected = stamp + "log file not written: " + path + ": ";
+    EXPECT_EQ(line.substr(0, expected.size()), expected) << line;
+    EXPECT_GT(line.size(), expected.size()) << "no reason given";
+}
+
+TEST_F(LogFile, AFailureIsLoggedOnceAndTheFileTriedAgainLater) {
     const std::string missing = localAppData() + "\\missing\\deeper";
     const std::string today = logsFolder() + "\\zembrax-2026-03-07.log";
     const std::string tomorrow = logsFolder() + "\\zembrax-2026-03-08.log";
+    const std::string start = "2026.03.07 09:05:02 ";
+    const std::string night = "2026.03.08 00:00:01 ";
+    const std::string late = "2026.03.07 23:59:59 ";
+    const std::string fail = "FAIL ";
+    // Each line as logged; "FAIL <stamp>|<path>" stands for a failure line.
     struct Case {
         const char* name;
         std::string localAppData;
         std::string folderInTheWay; // a folder where the file belongs
         std::string fileInTheWay;   // a file where a folder belongs
-        std::string failedPath;
-        size_t failsAfterLine; // the line after which the failure line stands
+        std::vector<std::string> lines;
         std::set<std::string> filesAfter;
     } cases[] = {
-        {"no such folder", missing, "", "", missing + "\\zembrax-panel", 1, {}},
+        // Every later try fails again, quietly.
+        {"no such folder",
+         missing,
+         "",
+         "",
+         {start + "application started ", kImageKindLine, fail + start + "|" + missing + "\\zembrax-panel",
+          start + "locked to internal reference", night + "lost lock to external video reference",
+          "ID 80 mmResult 2 bad device\n", late + "locked to external video reference"},
+         {}},
         {"a file where the folder belongs",
          localAppData(),
          "",
          panelFolder(),
-         logsFolder(),
-         1,
+         {start + "application started ", kImageKindLine, fail + start + "|" + logsFolder(),
+          start + "locked to internal reference", night + "lost lock to external video reference",
+          "ID 80 mmResult 2 bad device\n", late + "locked to external video reference"},
          {"zembrax-panel"}},
+        // The next day's file works: resumed there; the day before fails anew.
         {"the day's file is a folder",
          localAppData(),
          today,
          "",
-         today,
-         1,
-         {"zembrax-panel", "zembrax-panel/logs", "zembrax-panel/logs/zembrax-2026-03-07.log"}},
+         {start + "application started ", kImageKindLine, fail + start + "|" + today,
+          start + "locked to internal reference", night + "lost lock to external video reference",
+          night + "log file resumed: " + tomorrow, "ID 80 mmResult 2 bad device\n",
+          late + "locked to external video reference", fail + late + "|" + today},
+         {"zembrax-panel", "zembrax-panel/logs", "zembrax-panel/logs/zembrax-2026-03-07.log",
+          "zembrax-panel/logs/zembrax-2026-03-08.log"}},
+        // A clock set back counts as a minute gone: the day before's file is tried again and works.
         {"the next day's file is a folder",
          localAppData(),
          tomorrow,
          "",
-         tomorrow,
-         3,
+         {start + "application started ", kImageKindLine, start + "locked to internal reference",
+          night + "lost lock to external video reference", fail + night + "|" + tomorrow,
+          "ID 80 mmResult 2 bad device\n", late + "locked to external video reference",
+          late + "log file resumed: " + today},
          {"zembrax-panel", "zembrax-panel/logs", "zembrax-panel/logs/zembrax-2026-03-07.log",
           "zembrax-panel/logs/zembrax-2026-03-08.log"}},
     };
@@ -185,53 +235,173 @@ TEST_F(LogFile, AFailureIsLoggedOnceAndTheFileIsLeftAlone) {
         window = nullptr;
         SetEnvironmentVariableA("LOCALAPPDATA", localAppData().c_str());
 
-        // The lines as without a failure, and one failure line right after the line that failed.
-        ASSERT_EQ(lines.size(), 7u);
-        std::string failure = lines[c.failsAfterLine + 1];
-        lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(c.failsAfterLine) + 1);
-        EXPECT_EQ(lines,
-                  (std::vector<std::string>{"2026.03.07 09:05:02 application started ", kImageKindLine,
-                                            "2026.03.07 09:05:02 locked to internal reference",
-                                            "2026.03.08 00:00:01 lost lock to external video reference",
-                                            "ID 80 mmResult 2 bad device\n",
-                                            "2026.03.07 23:59:59 locked to external video reference"}));
-        std::string expected = "log file not written: " + c.failedPath + ": ";
-        EXPECT_EQ(failure.substr(20, expected.size()), expected) << failure;
-        EXPECT_GT(failure.size(), 20 + expected.size()) << "no reason given";
-        EXPECT_EQ(filesBelow(localAppData()), c.filesAfter);
-        if (c.failsAfterLine > 1) {
-            EXPECT_EQ(readFile(today), "2026.03.07 09:05:02 application started \r\n" + kImageKindLine +
-                                           "\r\n"
-                                           "2026.03.07 09:05:02 locked to internal reference\r\n");
+        ASSERT_EQ(lines.size(), c.lines.size());
+        for (size_t i = 0; i < lines.size(); ++i) {
+            const std::string& want = c.lines[i];
+            if (want.rfind(fail, 0) == 0) {
+                size_t bar = want.find('|');
+                expectFailureLine(lines[i], want.substr(fail.size(), bar - fail.size()),
+                                  want.substr(bar + 1));
+            } else {
+                EXPECT_EQ(lines[i], want);
+            }
         }
+        EXPECT_EQ(filesBelow(localAppData()), c.filesAfter);
+    }
+    // What reached the files in the last case: every line but the failure's.
+    EXPECT_EQ(readFile(today), start + "application started \r\n" + kImageKindLine + "\r\n" + start +
+                                   "locked to internal reference\r\n" + late +
+                                   "locked to external video reference\r\n" + late +
+                                   "log file resumed: " + today + "\r\n");
+}
+
+TEST_F(LogFile, AFailedFileIsTriedAgainAtMostOnceAMinute) {
+    // At midnight another program holds the new day's file: no sharing.
+    window = openPanel();
+    const std::string tomorrow = logsFolder() + "\\zembrax-2026-03-08.log";
+    HANDLE held = CreateFileA(tomorrow.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const struct {
+        WORD minute, second;
+        const char* text;
+        bool release;                  // the other program lets go first
+        std::vector<std::string> more; // lines after the text's own
+    } steps[] = {
+        {0, 0, "A", false, {"FAIL"}},                          // the failure, once
+        {0, 59, "B", false, {}},                               // 59 s: not tried
+        {1, 0, "C", false, {}},                                // 60 s: tried, fails again quietly
+        {1, 59, "D", true, {}},                                // free now, but 59 s after that try
+        {2, 0, "E", false, {"log file resumed: " + tomorrow}}, // 60 s: tried, works
+        {2, 1, "F", false, {}},                                //
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.text);
+        if (step.release) CloseHandle(held);
+        setClock(2026, 3, 8, 0, step.minute, step.second);
+        char stamp[32];
+        std::snprintf(stamp, sizeof stamp, "2026.03.08 00:%02u:%02u ", step.minute, step.second);
+        size_t before = logLines(window).size();
+        logLine("%s", step.text);
+        std::vector<std::string> lines = logLines(window);
+        ASSERT_EQ(lines.size(), before + 1 + step.more.size());
+        EXPECT_EQ(lines[before], stamp + std::string(step.text));
+        for (size_t i = 0; i < step.more.size(); ++i) {
+            if (step.more[i] == "FAIL")
+                expectFailureLine(lines[before + 1 + i], stamp, tomorrow);
+            else
+                EXPECT_EQ(lines[before + 1 + i], stamp + step.more[i]);
+        }
+    }
+    // The lines in between stay in the list only.
+    EXPECT_EQ(readFile(tomorrow), "2026.03.08 00:02:00 E\r\n2026.03.08 00:02:00 log file resumed: " +
+                                      tomorrow + "\r\n2026.03.08 00:02:01 F\r\n");
+}
+
+TEST_F(LogFile, ALineCutShortIsEndedBeforeTheNextOne) {
+    const std::string today = logsFolder() + "\\zembrax-2026-03-07.log";
+    const struct {
+        std::string before, after; // the file's bytes before the start, and where the new lines begin
+    } cases[] = {
+        {"", ""},
+        {"x", "x\r\n"},
+        {"2026.03.07 09:00:00 cut sh", "2026.03.07 09:00:00 cut sh\r\n"},
+        {"whole\r\n", "whole\r\n"},
+        {"line feed only\n", "line feed only\n\r\n"},
+        {"carriage return only\r", "carriage return only\r\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.before);
+        SetUp();
+        fs::create_directories(fs::path(logsFolder()));
+        writeFile(today, c.before);
+        window = openPanel();
+        closePanel(window);
+        window = nullptr;
+        EXPECT_EQ(readFile(today),
+                  c.after + "2026.03.07 09:05:02 application started \r\n" + kImageKindLine + "\r\n");
     }
 }
 
-TEST_F(LogFile, StartDeletesOnlyLogFilesOlderThanNinetyDays) {
+TEST_F(LogFile, StartDeletesOnlyFilesOldByNameAndByLastWrite) {
     struct {
         const char* name;
+        int writtenDaysAgo; // before the clock's 2026-03-07
         bool folder;
         bool kept;
     } files[] = {
-        {"zembrax-2025-12-06.log", false, false}, // 91 days before the clock's 2026-03-07
-        {"ZEMBRAX-2024-01-01.LOG", false, false}, {"zembrax-2025-12-07.log", false, true}, // 90 days
-        {"zembrax-2026-03-06.log", false, true},  {"zembrax-2025-02-30.log", false, true}, // no such day
-        {"zembrax-notes.log", false, true},       {"zembrax-2024-01-01.txt", false, true},
-        {"other-2024-01-01.log", false, true},    {"zembrax-2024-01-01.log.old", false, true},
-        {"zembrax-2024-01-02.log", true, true},
+        {"zembrax-2025-12-06.log", 91, false, false}, // 91 days by name and by last write
+        {"ZEMBRAX-2024-01-01.LOG", 800, false, false},
+        {"zembrax-2025-12-07.log", 91, false, true},  // 90 days by name
+        {"zembrax-2024-01-02.log", 90, false, true},  // written 90 days ago
+        {"zembrax-2024-01-03.log", 91, false, false}, //
+        {"zembrax-2024-01-04.log", 0, false, true},   // written today: the clock may be wrong
+        {"zembrax-2026-03-06.log", 1, false, true},
+        {"zembrax-2025-02-30.log", 800, false, true}, // no such day
+        {"zembrax-notes.log", 800, false, true},
+        {"zembrax-2024-01-01.txt", 800, false, true},
+        {"other-2024-01-01.log", 800, false, true},
+        {"zembrax-2024-01-01.log.old", 800, false, true},
+        {"zembrax-2024-01-05.log", 800, true, true},
     };
     fs::create_directories(fs::path(logsFolder()));
     for (const auto& f : files) {
+        std::string path = logsFolder() + "\\" + f.name;
         if (f.folder)
-            fs::create_directories(fs::path(logsFolder() + "\\" + f.name));
+            fs::create_directories(fs::path(path));
         else
-            writeFile(logsFolder() + "\\" + f.name, "old\r\n");
+            writeFile(path, "old\r\n");
+        setWrittenDaysBefore(path, f.writtenDaysAgo);
     }
     window = openPanel();
     for (const auto& f : files)
         EXPECT_EQ(fs::exists(fs::path(logsFolder() + "\\" + f.name)), f.kept) << f.name;
     EXPECT_EQ(readFile(logsFolder() + "\\zembrax-2026-03-07.log"),
               "2026.03.07 09:05:02 application started \r\n" + kImageKindLine + "\r\n");
+}
+
+DWORD WINAPI attributesOfAReparsePoint(LPCSTR path) {
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes == INVALID_FILE_ATTRIBUTES ? attributes : attributes | FILE_ATTRIBUTE_REPARSE_POINT;
+}
+
+TEST_F(LogFile, AFileDatedAfterTodayOrALinkedFolderStopsThePruning) {
+    const std::string old = logsFolder() + "\\zembrax-2024-01-01.log";
+    const struct {
+        const char* name;
+        const char* newest; // a file the clock says is from the future, or today's
+        bool linkedFolder;  // the logs folder is a junction or a link
+        bool oldKept;
+        const char* line; // the line after the start lines
+    } cases[] = {
+        {"dated today", "zembrax-2026-03-07.log", false, false, nullptr},
+        {"dated tomorrow", "zembrax-2026-03-08.log", false, true,
+         "old log files kept: zembrax-2026-03-08.log is dated after today"},
+        {"years ahead", "zembrax-2031-01-01.log", false, true,
+         "old log files kept: zembrax-2031-01-01.log is dated after today"},
+        {"linked folder", "zembrax-2026-03-07.log", true, true, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        fs::create_directories(fs::path(logsFolder()));
+        writeFile(old, "old\r\n");
+        setWrittenDaysBefore(old, 800);
+        writeFile(logsFolder() + "\\" + c.newest, "");
+        if (c.linkedFolder) logFolderAttributes = attributesOfAReparsePoint;
+        window = openPanel();
+        logFolderAttributes = GetFileAttributesA;
+        EXPECT_EQ(fs::exists(fs::path(old)), c.oldKept);
+        std::vector<std::string> expected{"2026.03.07 09:05:02 application started ", kImageKindLine};
+        if (c.line) expected.push_back(std::string("2026.03.07 09:05:02 ") + c.line);
+        EXPECT_EQ(logLines(window), expected);
+        std::string file;
+        for (const std::string& line : expected)
+            file += line + "\r\n";
+        EXPECT_EQ(readFile(logsFolder() + "\\zembrax-2026-03-07.log"), file);
+        closePanel(window);
+        window = nullptr;
+    }
 }
 
 TEST_F(LogFile, SwitchLWritesNothingAndDeletesNothing) {
@@ -244,6 +414,7 @@ TEST_F(LogFile, SwitchLWritesNothingAndDeletesNothing) {
         SetUp();
         fs::create_directories(fs::path(logsFolder()));
         writeFile(logsFolder() + "\\zembrax-2024-01-01.log", "old\r\n");
+        setWrittenDaysBefore(logsFolder() + "\\zembrax-2024-01-01.log", 800);
         window = openPanel(c.arguments);
         logLine("locked to internal reference");
         command(window, IDC_CLEAR_LOGS, BN_CLICKED);
@@ -263,10 +434,12 @@ class LogMenu : public ::testing::Test {
     void TearDown() override {
         closePanel(window);
         saveDialog = realSaveDialog;
+        saveWrite = realSaveWrite;
         shellOpen = realShellOpen;
     }
     HWND window = nullptr;
     const SaveDialogFunction realSaveDialog = saveDialog;
+    const FileWriteFunction realSaveWrite = saveWrite;
     const ShellOpenFunction realShellOpen = shellOpen;
 };
 
@@ -362,6 +535,67 @@ TEST_F(LogMenu, SaveWritesTheLinesAsUtf8AndReportsAFailure) {
         EXPECT_EQ(logLines(window), lines);
         std::error_code ignored;
         fs::remove(fs::path(folder + "\\log.txt"), ignored);
+    }
+    fs::remove_all(fs::path(folder));
+}
+
+// Writes as WriteFile does, but fails its `failAt`-th call (counted from 1;
+// 0: never) with a full disk.
+int writeCalls;
+int failAt;
+BOOL WINAPI failingWrite(HANDLE file, LPCVOID bytes, DWORD length, LPDWORD written, LPOVERLAPPED overlapped) {
+    if (++writeCalls == failAt) {
+        *written = 0;
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    return WriteFile(file, bytes, length, written, overlapped);
+}
+
+TEST_F(LogMenu, SaveOverAFileReplacesItOnlyWhenTheNewOneIsWhole) {
+    const std::string folder = localAppData() + "\\saved";
+    const std::string target = folder + "\\log.txt";
+    saveDialog = fakeSaveDialog;
+    saveWrite = failingWrite;
+    saveAnswer = target;
+    std::string expected;
+    for (const std::string& line : logLines(window))
+        expected += asLine(line) + "\r\n";
+    const struct {
+        const char* name;
+        int failAt;
+        bool targetIsFolder;
+        bool replaced;
+    } cases[] = {
+        {"written whole", 0, false, true},
+        {"the first line fails", 1, false, false},
+        {"half-way", 2, false, false},
+        {"the file cannot be replaced: a folder of that name", 0, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::error_code ignored;
+        fs::remove_all(fs::path(folder), ignored);
+        fs::create_directories(fs::path(folder));
+        if (c.targetIsFolder)
+            fs::create_directories(fs::path(target));
+        else
+            writeFile(target, "the old log\r\n");
+        writeCalls = 0;
+        failAt = c.failAt;
+        std::string shown = chooseAndReadMessageBox(window, IDM_LOG_SAVE_AS);
+        if (c.replaced) {
+            EXPECT_EQ(shown, "");
+            EXPECT_EQ(readFile(target), expected);
+        } else {
+            EXPECT_EQ(shown.substr(0, 11 + target.size()), "Save log: " + target + "\n") << shown;
+            EXPECT_GT(shown.size(), 11 + target.size()) << "a reason follows";
+            EXPECT_EQ(fs::is_directory(fs::path(target)), c.targetIsFolder);
+            if (!c.targetIsFolder) {
+                EXPECT_EQ(readFile(target), "the old log\r\n");
+            }
+        }
+        EXPECT_EQ(filesBelow(folder), std::set<std::string>{"log.txt"}); // no temporary file left
     }
     fs::remove_all(fs::path(folder));
 }

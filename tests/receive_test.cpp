@@ -89,8 +89,9 @@ TEST_F(Receive, RequeueFailureLineNamesSiteSixty) {
     simFailCall("midiInAddBuffer", MMSYSERR_NOMEM, 0, 1);
     unitSends(kSyncReport);
     std::vector<std::string> lines = logLines(window);
-    ASSERT_EQ(lines.size(), before + 2);
-    EXPECT_EQ(lines.back().substr(0, 17), "ID 60 mmResult 7 ");
+    ASSERT_EQ(lines.size(), before + 3);
+    EXPECT_EQ(lines[before + 1].substr(0, 17), "ID 60 mmResult 7 ");
+    EXPECT_EQ(lines.back(), "MIDI input buffer lost: 1 of 2 still queued\n");
     EXPECT_EQ(simQueuedInputBuffers(0), 1);
 }
 

@@ -693,6 +693,54 @@ TEST_F(SimTest, DeadHandlesCanRefuseResetAndClose) {
     }
 }
 
+TEST_F(SimTest, WineHandlesAFreedHandleItsValueAgainAndALateWrite) {
+    simSetWineHandles(1);
+    const int misuse = simDriverMisuse();
+    HMIDIIN firstIn = nullptr;
+    {
+        Link link;
+        firstIn = link.in;
+        link.queue(0);
+        link.queue(1);
+        // A refused close frees the handle all the same; the driver keeps both buffers.
+        simFailCall("midiInReset", MMSYSERR_NODRIVER, 0, 1);
+        EXPECT_EQ(MMSYSERR_NODRIVER, midiInReset(link.in));
+        EXPECT_EQ(MIDIERR_STILLPLAYING, midiInClose(link.in));
+        EXPECT_EQ(2, simKeptBuffers());
+        EXPECT_EQ(MMSYSERR_INVALHANDLE, midiInReset(link.in));
+        EXPECT_EQ(MMSYSERR_INVALHANDLE, midiInUnprepareHeader(link.in, &link.header[0], sizeof(MIDIHDR)));
+        EXPECT_EQ(MMSYSERR_INVALHANDLE, midiInClose(link.in));
+        link.in = nullptr;
+        EXPECT_EQ(MMSYSERR_NOERROR, midiOutClose(link.out));
+        link.out = nullptr;
+        // The next open gets the same value; a kept header queued on it is misuse.
+        Link again;
+        EXPECT_EQ(firstIn, again.in);
+        EXPECT_EQ(MIDIERR_STILLPLAYING, midiInAddBuffer(again.in, &link.header[0], sizeof(MIDIHDR)));
+        EXPECT_EQ(misuse, simDriverMisuse());
+        link.header[1].dwFlags &= ~MHDR_INQUEUE; // the program lets go of one the driver holds
+        EXPECT_EQ(MMSYSERR_NOERROR, midiInAddBuffer(again.in, &link.header[1], sizeof(MIDIHDR)));
+        EXPECT_EQ(misuse + 1, simDriverMisuse());
+        // Later the old driver writes into what it kept, under the reused value.
+        const Bytes late = deviceFrame({0x61, 0x04});
+        notices.clear();
+        EXPECT_EQ(1, simWriteKeptBuffers(late.data(), late.size())); // not into the one queued anew
+        EXPECT_EQ(misuse + 2, simDriverMisuse());
+        pump();
+        auto written = noticesOf(MM_MIM_LONGDATA);
+        ASSERT_EQ(1u, written.size());
+        EXPECT_EQ(reinterpret_cast<WPARAM>(firstIn), written[0].wParam);
+        EXPECT_EQ(reinterpret_cast<LPARAM>(&link.header[0]), written[0].lParam);
+        EXPECT_EQ(late, written[0].data);
+        EXPECT_EQ(static_cast<DWORD>(MHDR_DONE), written[0].flags & (MHDR_DONE | MHDR_INQUEUE));
+        EXPECT_EQ(0, simKeptBuffers());
+    }
+    // Off again after a reset: the values rise as before.
+    simReset();
+    Link windows;
+    EXPECT_NE(firstIn, windows.in);
+}
+
 TEST_F(SimTest, ProtocolViolationsAndUnknownCommandsAreCounted) {
     Link link;
     const std::vector<Bytes> violations = {

@@ -579,15 +579,25 @@ TEST(JamUnderRealTimers, UnitRunsFromThePcTime) {
 }
 
 TEST(DailyJamTime, TimeThatNamesNoTimeOfDayIsIgnoredAndLogged) {
+    // A time that names no time of day ticks nothing: no daily jam at 03:00
+    // that nobody asked for. The last -D decides.
     const struct {
         const char* arguments;
         int hour, minute;
+        bool ticked;         // check box 155 "daily auto jam"
         const char* ignored; // the time in the log line, if any
     } cases[] = {
-        {"-D 23:59", 23, 59, nullptr}, {"-D 00:00", 0, 0, nullptr},
-        {"-D 24:00", 3, 0, "24:00"},   {"-D 12:60", 3, 0, "12:60"},
-        {"-d 99:99", 3, 0, "99:99"},   {"-D 7:30", 3, 0, "70:00"},
-        {"-D4", 3, 0, "40:00"},        {"-D 22:15 -D 25:00", 22, 15, "25:00"},
+        {"-D 23:59", 23, 59, true, nullptr},
+        {"-D 00:00", 0, 0, true, nullptr},
+        {"-D 24:00", 3, 0, false, "24:00"},
+        {"-D 23:60", 3, 0, false, "23:60"},
+        {"-D 12:60", 3, 0, false, "12:60"},
+        {"-d 99:99", 3, 0, false, "99:99"},
+        {"-D 7:30", 3, 0, false, "70:00"},
+        {"-D4", 3, 0, false, "40:00"},
+        {"-D 22:15 -D 25:00", 22, 15, false, "25:00"},
+        {"-D 25:00 -D 22:15", 22, 15, true, "25:00"},
+        {"-D 7:30 -J -D 06:45", 6, 45, true, "70:00"},
     };
     for (auto c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -597,12 +607,13 @@ TEST(DailyJamTime, TimeThatNamesNoTimeOfDayIsIgnoredAndLogged) {
         char caption[40];
         snprintf(caption, sizeof caption, " daily auto jam %02d:%02d", c.hour, c.minute);
         EXPECT_EQ(controlText(window, IDC_DAILY_JAM), caption);
-        EXPECT_TRUE(isChecked(window, IDC_DAILY_JAM));
+        EXPECT_EQ(isChecked(window, IDC_DAILY_JAM), c.ticked);
         std::vector<std::string> lines = logLines(window);
         std::vector<std::string> expected = {
             std::string("2026.03.07 09:05:02 application started ") + c.arguments, kImageKindLine};
         if (c.ignored)
-            expected.push_back(std::string("2026.03.07 09:05:02 daily jam time ") + c.ignored + " ignored");
+            expected.push_back(std::string("2026.03.07 09:05:02 daily jam time ") + c.ignored +
+                               " ignored: no daily jam");
         EXPECT_EQ(lines, expected);
         closePanel(window);
     }
