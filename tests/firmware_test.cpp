@@ -114,9 +114,9 @@ TEST(FirmwareImage, LinesAndEndOfImages) {
         EXPECT_EQ(countImageLines(bytes), c.lines) << c.text;
         EXPECT_EQ(findImageEnd(bytes), c.end) << c.text;
     }
-    std::vector<uint8_t> huge(kImageSearchLimit + 100, '\r');
-    EXPECT_EQ(findImageEnd(huge), kImageSearchLimit);
-    EXPECT_EQ(countImageLines(huge), static_cast<int32_t>(kImageSearchLimit));
+    std::vector<uint8_t> huge(0xFFFFFu + 100, '\r');
+    EXPECT_EQ(findImageEnd(huge), 0xFFFFFu);
+    EXPECT_EQ(countImageLines(huge), static_cast<int32_t>(0xFFFFFu));
 }
 
 TEST(FirmwareImage, CheckFindsEveryFault) {
@@ -156,7 +156,7 @@ TEST(FirmwareImage, CheckFindsEveryFault) {
         {"a record after the end-of-file record", header + "\r" + end + data, ImageFault::AfterEndRecord, 0},
         {"a line feed after the last CR", header + "\r" + end + "\n", ImageFault::AfterEndRecord, 0},
         {"0xFF after the last CR", header + "\r" + end + "\xFF", ImageFault::AfterEndRecord, 0},
-        {"as long as the search limit", std::string(kImageSearchLimit, '\r'), ImageFault::TooLarge, 0},
+        {"as long as the search limit", std::string(0xFFFFFu, '\r'), ImageFault::TooLarge, 0},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -172,12 +172,12 @@ void driveToRecords(HWND window) {
     command(window, IDC_UPDATE_FIRMWARE, BN_CLICKED);
     deliver();
     tick(window, kTimerUpdate);
-    for (int i = 0; i < kEraseTicks; ++i)
+    for (int i = 0; i < 110; ++i)
         tick(window, kTimerProgress);
     tick(window, kTimerUpdate); // reconnect
     deliver();
     tick(window, kTimerUpdate); // header
-    for (int i = 0; i < kEraseTicks; ++i)
+    for (int i = 0; i < 110; ++i)
         tick(window, kTimerProgress);
     SendMessageA(window, WM_TIMER, kTimerUpdate, 0); // the first record command is posted, not yet handled
 }
@@ -236,9 +236,9 @@ class Update : public ::testing::Test {
         return false;
     }
     void eraseWait() {
-        for (int i = 0; i < kEraseTicks; ++i)
+        for (int i = 0; i < 110; ++i)
             tick(window, kTimerProgress);
-        EXPECT_FALSE(timerRunning(window, kTimerProgress, kEraseTickMs));
+        EXPECT_FALSE(timerRunning(window, kTimerProgress, 40));
     }
     // Press Update Firmware and follow the unit to the start of the records.
     void startAndErase() {
@@ -530,7 +530,7 @@ TEST_F(Update, SlowDriverIsWaitedForAndNeverReset) {
         sendCommands(1);
         std::vector<std::string> lines = logLines(window);
         lines.erase(lines.begin(), lines.begin() + static_cast<long>(before));
-        for (unsigned site : {kSiteOutReset, kSiteOutSendReset})
+        for (unsigned site : {100, 136})
             EXPECT_EQ(std::count(lines.begin(), lines.end(), errorLine(site, MMSYSERR_ERROR)), 0);
         if (doneAfterMs == 500) {
             EXPECT_EQ(panel.linesSent - 1, records + 1); // past the 300 ms of other sends
@@ -538,7 +538,7 @@ TEST_F(Update, SlowDriverIsWaitedForAndNeverReset) {
         }
         expectFailed(records); // the record the driver still held is not counted
         EXPECT_FALSE(nextRecord(window));
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), errorLine(kSiteOutClose, MIDIERR_STILLPLAYING)), 1);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), errorLine(110, MIDIERR_STILLPLAYING)), 1);
     }
 }
 

@@ -362,22 +362,11 @@ bool timerRunning(HWND window, UINT_PTR timer, UINT period) {
 }
 
 bool runMessageLoop(DWORD limitMs, const std::function<bool()>& done) {
-    // A thread timer wakes GetMessage, so the limit holds while nothing comes.
-    UINT_PTR wake = SetTimer(nullptr, 0, 50, nullptr);
-    const DWORD start = GetTickCount();
-    bool reached = done();
-    while (!reached && GetTickCount() - start < limitMs) {
-        MSG msg;
-        if (GetMessageA(&msg, nullptr, 0, 0) <= 0) break;
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-        reached = done();
-    }
-    KillTimer(nullptr, wake);
-    return reached;
+    return runMessageLoop(limitMs, done, [] {});
 }
 
 bool runMessageLoop(DWORD limitMs, const std::function<bool()>& done, const std::function<void()>& watch) {
+    // A thread timer wakes GetMessage, so the limit holds while nothing comes.
     UINT_PTR wake = SetTimer(nullptr, 0, 50, nullptr);
     const DWORD start = GetTickCount();
     bool reached = done();
@@ -492,7 +481,7 @@ void driveUpdate(HWND window) {
     for (int guard = 0; guard < 100000 && running(); ++guard) {
         deliver();
         if (!running()) break;
-        if (timerRunning(window, kTimerProgress, kEraseTickMs))
+        if (timerRunning(window, kTimerProgress, 40))
             tick(window, kTimerProgress);
         else if (!nextRecord(window))
             tick(window, kTimerUpdate);

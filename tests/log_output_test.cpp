@@ -106,7 +106,7 @@ class LogFile : public ::testing::Test {
 TEST_F(LogFile, KeepsEveryLineInOrderAcrossClearAndRestart) {
     window = openPanel();
     appendLog("ID 80 mmResult 2 bad device\n");
-    reportMidiError(MMSYSERR_INVALHANDLE, kSiteInClose); // the port layer adds its line itself
+    reportMidiError(MMSYSERR_INVALHANDLE, 38); // the port layer adds its line itself
     appendLog("update step 1\nof 3\n");
     const uint8_t request[] = {0xF0, 0x2C, 0x5A, 0x42, 0x01, 0xF7};
     dumpLine("-> ", request, sizeof request);

@@ -37,7 +37,7 @@ TEST(ArgumentText, KeepsAtMostEightyCharacters) {
     std::string hundred(100, 'x');
     copyArgumentText(hundred.c_str());
     EXPECT_EQ(std::string(panel.argumentText), std::string(80, 'x'));
-    for (int i = 80; i < kArgumentTextSize; ++i)
+    for (int i = 80; i < 128; ++i)
         EXPECT_EQ(panel.argumentText[i], 0);
 }
 

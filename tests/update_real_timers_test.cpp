@@ -6,7 +6,7 @@
 //
 // One table: the whole update, the unit vanishing at each phase, and the
 // unit's answer to the check after the last record. Every run takes seconds
-// of real time (two erase waits of kEraseTicks ticks, the reconnect's 30 s
+// of real time (two erase waits of 110 ticks, the reconnect's 30 s
 // where it times out), so the rows run side by side, each in a process of its
 // own: this test program started again for one row
 // (UpdateUnderRealTimers.Row, which exists only in such a process).
@@ -157,8 +157,8 @@ void runRow(const Row& row) {
             if (!lostAt && panel.updateState == UpdatePhase::Records) lostAt = now;
             break;
         case Loss::InSecondEraseWait:
-            if (!unplugged && panel.updateState == UpdatePhase::Records &&
-                panel.progressValue >= kEraseTicks / 2 && panel.linesSent == 1)
+            if (!unplugged && panel.updateState == UpdatePhase::Records && panel.progressValue >= 110 / 2 &&
+                panel.linesSent == 1)
                 pull();
             break;
         case Loss::AfterRecords: {
