@@ -253,11 +253,13 @@ inline bool updateRunning() {
     return panel.updateState != UpdatePhase::Idle;
 }
 // The update is waiting for the unit to answer, and opens its ports again
-// itself when they close: for the erased unit after the first erase wait, or
-// for the unit's firmware version after the last record. A Connect or a lost
-// link keeps the update layout.
+// itself when they close: from the unit's acceptance (report 0x0C), after
+// which the ports close for the erase anyway, through the reconnect to the
+// erased unit, or after the last record for the unit's firmware version. A
+// Connect or a lost link keeps the update layout.
 inline bool updateAwaitsTheUnit() {
-    return panel.updateState == UpdatePhase::Reconnecting || panel.updateState == UpdatePhase::Confirming;
+    return panel.updateState == UpdatePhase::Accepted || panel.updateState == UpdatePhase::Reconnecting ||
+           panel.updateState == UpdatePhase::Confirming;
 }
 // Both ports are open to a unit that identified itself with the firmware the
 // panel works with.

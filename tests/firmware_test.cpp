@@ -586,6 +586,24 @@ TEST_F(Update, BuildWithoutImageSendsNothing) {
     expectRefused("This build carries no firmware image");
 }
 
+// The unit leaves right after it accepted the update (it goes to erase): the
+// lost link does not take the update layout away, and the update goes on.
+TEST_F(Update, LinkLostAfterTheUnitAcceptedKeepsTheUpdateLayout) {
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_UPDATE_FIRMWARE, BN_CLICKED), 0);
+    deliver(); // report 0x0C
+    ASSERT_EQ(panel.updateState, UpdatePhase::Accepted);
+    simUnplug(0);
+    tick(window, kTimerPoll);
+    EXPECT_EQ(panel.inputPort, nullptr);
+    EXPECT_TRUE(isShown(window, IDC_UPDATE_TEXT));
+    EXPECT_TRUE(isShown(window, IDC_UPDATE_PROGRESS));
+    tick(window, kTimerUpdate);
+    EXPECT_EQ(status(), "Erasing firmware ID\n");
+    EXPECT_EQ(panel.updateState, UpdatePhase::Reconnecting);
+    EXPECT_TRUE(isShown(window, IDC_UPDATE_TEXT));
+    simReplug(0);
+}
+
 TEST_F(Update, SmallImageEndsDone) {
     useFirmwareImage(smallImage());
     startAndErase();
