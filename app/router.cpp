@@ -177,7 +177,7 @@ void onPollTimer() {
 void onUpdateFirmwareCommand() {
     // Only the update layout's button with the unit's ports open starts an
     // update; a 223 posted at any other time does nothing.
-    if (!updateLayoutShown() || !panel.inputPort || !panel.outputPort) return;
+    if (!updateLayoutShown() || !linkOpen()) return;
     followUpdate(onUpdateFirmware());
 }
 

@@ -15,7 +15,11 @@ long long clockSeconds() {
     localTimeSource(&now);
     FILETIME time;
     if (!SystemTimeToFileTime(&now, &time)) return 0;
-    ULARGE_INTEGER ticks;
+    return fileTimeSeconds(time);
+}
+
+long long fileTimeSeconds(const FILETIME& time) {
+    ULARGE_INTEGER ticks; // 100 ns each
     ticks.LowPart = time.dwLowDateTime;
     ticks.HighPart = time.dwHighDateTime;
     return static_cast<long long>(ticks.QuadPart / 10000000ULL);

@@ -15,3 +15,6 @@ const SYSTEMTIME& readLocalTime();
 // repeat limit of the port layer's lines, the log file's next try). Leaves the
 // shared record alone.
 long long clockSeconds();
+
+// A FILETIME in whole seconds since 1601.
+long long fileTimeSeconds(const FILETIME& time);

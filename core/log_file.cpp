@@ -27,6 +27,7 @@
 
 #include <shlobj.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -37,6 +38,20 @@
 FileAttributesFunction logFolderAttributes = GetFileAttributesA;
 
 namespace {
+
+constexpr long long kSecondsPerDay = 24 * 60 * 60;
+
+// Formats a path; false when it does not fit (the cut text is not to be used).
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
+bool formatPath(char (&path)[MAX_PATH], const char* format, ...) {
+    va_list values;
+    va_start(values, format);
+    int used = std::vsnprintf(path, sizeof path, format, values);
+    va_end(values);
+    return used >= 0 && used < static_cast<int>(sizeof path);
+}
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
@@ -91,10 +106,7 @@ bool dayNumber(const SYSTEMTIME& date, long long& days) {
     day.wDay = date.wDay;
     FILETIME time;
     if (!SystemTimeToFileTime(&day, &time)) return false;
-    ULARGE_INTEGER ticks;
-    ticks.LowPart = time.dwLowDateTime;
-    ticks.HighPart = time.dwHighDateTime;
-    days = static_cast<long long>(ticks.QuadPart / 864000000000ULL);
+    days = fileTimeSeconds(time) / kSecondsPerDay;
     return true;
 }
 
@@ -127,7 +139,7 @@ bool retryDue() {
 }
 
 void copyPath(char (&to)[MAX_PATH], const char* from) {
-    std::snprintf(to, sizeof to, "%s", from);
+    formatPath(to, "%s", from); // a path that fits no MAX_PATH is shown cut
 }
 
 DWORD makeFolder(const char* path) {
@@ -163,9 +175,7 @@ DWORD makeLogFolder(char (&where)[MAX_PATH]) {
 
 // The path of the day's file; false (and the folder in `path`) when it does not fit.
 bool logFilePath(WORD year, WORD month, WORD day, char (&path)[MAX_PATH]) {
-    int length =
-        std::snprintf(path, sizeof path, "%s\\zembrax-%04u-%02u-%02u.log", panel.logFolder, year, month, day);
-    if (length >= 0 && length < static_cast<int>(sizeof path)) return true;
+    if (formatPath(path, "%s\\zembrax-%04u-%02u-%02u.log", panel.logFolder, year, month, day)) return true;
     copyPath(path, panel.logFolder);
     return false;
 }
@@ -287,8 +297,7 @@ void findLogFolder() {
         base[--length] = '\0';
     panel.logFolder[0] = '\0';
     if (length == 0) return;
-    int used = std::snprintf(panel.logFolder, sizeof panel.logFolder, "%s\\zembrax-panel\\logs", base);
-    if (used < 0 || used >= static_cast<int>(sizeof panel.logFolder)) panel.logFolder[0] = '\0';
+    if (!formatPath(panel.logFolder, "%s\\zembrax-panel\\logs", base)) panel.logFolder[0] = '\0';
 }
 
 // Calls visit(found, day) for every log file of the folder (a name of the
@@ -297,8 +306,7 @@ void findLogFolder() {
 template <typename Visit>
 void forEachLogFile(Visit visit) {
     char pattern[MAX_PATH];
-    int used = std::snprintf(pattern, sizeof pattern, "%s\\zembrax-*.log", panel.logFolder);
-    if (used < 0 || used >= static_cast<int>(sizeof pattern)) return;
+    if (!formatPath(pattern, "%s\\zembrax-*.log", panel.logFolder)) return;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE) return;
@@ -316,10 +324,7 @@ void forEachLogFile(Visit visit) {
 bool lastWriteDay(const WIN32_FIND_DATAA& found, long long& day) {
     FILETIME local;
     if (!FileTimeToLocalFileTime(&found.ftLastWriteTime, &local)) return false;
-    ULARGE_INTEGER ticks;
-    ticks.LowPart = local.dwLowDateTime;
-    ticks.HighPart = local.dwHighDateTime;
-    day = static_cast<long long>(ticks.QuadPart / 864000000000ULL);
+    day = fileTimeSeconds(local) / kSecondsPerDay;
     return true;
 }
 
@@ -346,8 +351,7 @@ bool deleteOldLogFiles(char (&future)[MAX_PATH]) {
             today - written <= kLogFileKeepDays)
             return true;
         char path[MAX_PATH];
-        int used = std::snprintf(path, sizeof path, "%s\\%s", panel.logFolder, found.cFileName);
-        if (used >= 0 && used < static_cast<int>(sizeof path))
+        if (formatPath(path, "%s\\%s", panel.logFolder, found.cFileName))
             DeleteFileA(path); // one that cannot go now is tried again at the next start
         return true;
     });

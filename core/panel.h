@@ -261,8 +261,16 @@ inline bool updateAwaitsTheUnit() {
     return panel.updateState == UpdatePhase::Accepted || panel.updateState == UpdatePhase::Reconnecting ||
            panel.updateState == UpdatePhase::Confirming;
 }
+// Both of the unit's ports are open: the link is up.
+inline bool linkOpen() {
+    return panel.inputPort && panel.outputPort;
+}
+// Either port is open: something to close.
+inline bool anyPortOpen() {
+    return panel.inputPort || panel.outputPort;
+}
 // Both ports are open to a unit that identified itself with the firmware the
 // panel works with.
 inline bool operableUnitConnected() {
-    return panel.unitOperable && panel.inputPort && panel.outputPort;
+    return panel.unitOperable && linkOpen();
 }

@@ -104,10 +104,6 @@ void reconnect() {
     PostMessageA(panel.window, WM_COMMAND, IDC_CONNECT, 0);
 }
 
-bool portsOpen() {
-    return panel.inputPort && panel.outputPort;
-}
-
 int32_t recordsSent() {
     return panel.linesSent > 1 ? panel.linesSent - 1 : 0;
 }
@@ -121,7 +117,7 @@ UpdateOutcome fail(const char* reason = nullptr) {
     KillTimer(panel.window, kTimerPoll);
     KillTimer(panel.window, kTimerAutoConnect);
     SendMessageA(control(IDC_AUTO_CONNECT), BM_SETCHECK, BST_UNCHECKED, 0);
-    if (panel.inputPort || panel.outputPort) {
+    if (anyPortOpen()) {
         closePorts(UnfinishedOutput::LetFinish); // a record still with the driver is not cut
         SetDlgItemTextA(panel.window, IDC_STATUS, "zembrax HD not connected");
     }
@@ -183,9 +179,9 @@ UpdateOutcome sendHeader() {
 // are opened again instead: Connect asks then. A request the driver refused
 // or kept goes out again at the next check.
 void askUnit() {
-    if (portsOpen()) {
+    if (linkOpen()) {
         const MessageTemplate& ask = message(Msg::Identity);
-        if (sendSysEx(ask.bytes.data(), ask.length, kUpdateWait) == SendResult::Sent || portsOpen()) return;
+        if (sendSysEx(ask.bytes.data(), ask.length, kUpdateWait) == SendResult::Sent || linkOpen()) return;
     }
     reconnect();
 }
@@ -298,7 +294,7 @@ UpdateOutcome updateTick() {
             panel.unitChecks = 0;
         } else if (++panel.unitChecks * kReconnectCheckMs >= kReconnectTimeoutMs) {
             return fail(); // the erased unit never identified itself
-        } else if (!portsOpen()) {
+        } else if (!linkOpen()) {
             reconnect(); // not there (yet), or its ports did not open: look again
         }
         startTimer(kTimerUpdate, kReconnectCheckMs);

@@ -123,10 +123,6 @@ ConnectResult connectSteps() {
     return asked == SendResult::Sent || panel.inputPort ? ConnectResult::Waiting : ConnectResult::Lost;
 }
 
-bool portsOpen() {
-    return panel.inputPort || panel.outputPort;
-}
-
 } // namespace
 
 ConnectResult connectUnit(bool automatic) {
@@ -138,14 +134,14 @@ ConnectResult connectUnit(bool automatic) {
 
 void releaseUnit() {
     KillTimer(panel.window, kTimerPoll);
-    if (portsOpen()) {
+    if (anyPortOpen()) {
         SendResult told = sendMessage(Msg::VarispeedRelease);
         SetDlgItemTextA(panel.window, IDC_VARISPEED_FREQ, "");
         SetDlgItemTextA(panel.window, IDC_VARISPEED_TEXT, kVarispeedHint);
         told = firstFailure(told, sendWithItem(Msg::LinkFlag, 0x00));
         // A send that found the unit gone has ended the link already ("MIDI
         // connection lost", ports closed): there is nothing left to release.
-        if (told != SendResult::Sent && !portsOpen()) return;
+        if (told != SendResult::Sent && !anyPortOpen()) return;
         logLine("MIDI connection released");
         closePorts();
     }
@@ -160,7 +156,7 @@ void onAutoConnectClicked() {
 }
 
 void autoConnectTick() {
-    if (!updateRunning() && !panel.inputPort && !panel.outputPort)
+    if (!updateRunning() && !anyPortOpen())
         PostMessageA(panel.window, WM_COMMAND, IDC_CONNECT, kAutoConnectMark);
 }
 
@@ -172,7 +168,7 @@ LinkCheck pollConnection() {
 
 void connectionLost() {
     KillTimer(panel.window, kTimerPoll);
-    if (!panel.inputPort && !panel.outputPort) return; // already closed: nothing left to lose
+    if (!anyPortOpen()) return; // already closed: nothing left to lose
     closePorts();
     SendMessageA(panel.window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control(IDC_CONNECT)), TRUE);
     setStatus("zembrax HD not connected");
@@ -192,7 +188,7 @@ void startQuerySequence() {
 }
 
 void identityRetryTick() {
-    if (!panel.inputPort || !panel.outputPort || panel.firmwareVersion != kNotIdentified) {
+    if (!linkOpen() || panel.firmwareVersion != kNotIdentified) {
         KillTimer(panel.window, kTimerIdentity);
         return;
     }

@@ -110,8 +110,7 @@ bool ticked(int id) {
 }
 
 void testAutomaticTriggers() {
-    bool open = panel.inputPort && panel.outputPort;
-    bool allowed = !updateRunning() && open && !panel.ltcReaderMode;
+    bool allowed = !updateRunning() && linkOpen() && !panel.ltcReaderMode;
     if (allowed && ticked(IDC_AUTO_JAM) && panel.mtcWatchdog == kMtcAbsent)
         PostMessageA(panel.window, WM_COMMAND, IDC_JAM_SYSTEM_TIME, 1);
     const SYSTEMTIME& t = panel.clockTime;

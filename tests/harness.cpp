@@ -109,6 +109,19 @@ BOOL CALLBACK findBox(HWND candidate, LPARAM lParam) {
     return TRUE;
 }
 
+// What a box shows: its owner, caption and message text.
+MessageBoxSeen readBox(HWND box) {
+    MessageBoxSeen seen;
+    seen.found = true;
+    seen.owner = GetWindow(box, GW_OWNER);
+    char text[4096] = {};
+    GetWindowTextA(box, text, sizeof text);
+    seen.caption = text;
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text); // the box's message text
+    seen.text = text;
+    return seen;
+}
+
 } // namespace
 
 MessageBoxSeen answerMessageBox(HWND owner, int button, const std::function<void()>& action) {
@@ -127,13 +140,7 @@ MessageBoxSeen answerMessageBox(HWND owner, int button, const std::function<void
             EnumThreadWindows(thread, findBox, reinterpret_cast<LPARAM>(&search));
             const DWORD spent = GetTickCount() - start;
             if (search.found && !seen.found) {
-                seen.found = true;
-                seen.owner = GetWindow(search.found, GW_OWNER);
-                char text[2048] = {};
-                GetWindowTextA(search.found, text, sizeof text);
-                seen.caption = text;
-                GetDlgItemTextA(search.found, 0xFFFF, text, sizeof text); // the box's message text
-                seen.text = text;
+                seen = readBox(search.found);
                 PostMessageA(search.found, WM_COMMAND, button, 0);
             } else if (search.found && spent > kCloseHarderMs) {
                 PostMessageA(search.found, WM_COMMAND, IDCANCEL, 0);
@@ -189,15 +196,7 @@ std::vector<MessageBoxSeen> answerMessageBoxes(HWND owner, const std::vector<int
             BoxSearch search{owner, nullptr};
             EnumThreadWindows(thread, findBox, reinterpret_cast<LPARAM>(&search));
             if (!search.found || !IsWindowVisible(search.found)) continue;
-            char text[4096] = {};
-            MessageBoxSeen box;
-            GetWindowTextA(search.found, text, sizeof text);
-            box.caption = text;
-            GetDlgItemTextA(search.found, 0xFFFF, text, sizeof text);
-            box.text = text;
-            box.found = true;
-            box.owner = GetWindow(search.found, GW_OWNER);
-            seen.push_back(box);
+            seen.push_back(readBox(search.found));
             if (beforeAnswer) beforeAnswer(seen.size() - 1);
             int button = buttons.empty() ? IDOK : buttons[std::min(seen.size(), buttons.size()) - 1];
             PostMessageA(search.found, WM_COMMAND, button, 0);

@@ -77,27 +77,10 @@ HWND noticeWindow() {
     return window;
 }
 
-void pump() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageA(&msg);
-}
-
-// Pumps until the condition holds; false after the timeout.
-bool pumpUntil(const std::function<bool()>& done, DWORD timeout = 2000) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        pump();
-        if (done()) return true;
-        if (GetTickCount() - start > timeout) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    }
-}
-
 // Waits for the simulator to be idle and handles what it posted.
 void settle() {
     ASSERT_EQ(0, simWaitIdle(3000));
-    pump();
+    pumpMessages();
 }
 
 std::vector<Notice> noticesOf(UINT message) {
@@ -153,7 +136,7 @@ struct Link {
             midiOutReset(out);
             midiOutClose(out);
         }
-        pump();
+        pumpMessages();
     }
 };
 
@@ -162,7 +145,7 @@ Bytes ask(Link& link, const Bytes& request) {
     const size_t before = noticesOf(MM_MIM_LONGDATA).size();
     link.queue(0);
     EXPECT_EQ(MMSYSERR_NOERROR, link.send(request));
-    EXPECT_TRUE(pumpUntil([&] { return noticesOf(MM_MIM_LONGDATA).size() > before; }));
+    EXPECT_TRUE(pumpUntil(2000, [&] { return noticesOf(MM_MIM_LONGDATA).size() > before; }));
     auto replies = noticesOf(MM_MIM_LONGDATA);
     return replies.size() > before ? replies[before].data : Bytes{};
 }
@@ -180,7 +163,7 @@ class SimTest : public ::testing::Test {
   protected:
     void SetUp() override {
         simReset();
-        pump();
+        pumpMessages();
         notices.clear();
         onNotice = nullptr;
     }
@@ -231,7 +214,7 @@ TEST_F(SimTest, OpenAndCloseNotifyTheWindowAndHandlesGoStale) {
     EXPECT_EQ(MMSYSERR_BADDEVICEID, midiInOpen(&second, 1, 0, 0, CALLBACK_NULL));
     EXPECT_EQ(MMSYSERR_INVALPARAM, midiInOpen(&second, 0, 12345, 0, CALLBACK_WINDOW)); // not a window
     ASSERT_EQ(MMSYSERR_NOERROR, midiInClose(in));
-    pump();
+    pumpMessages();
     ASSERT_EQ(2u, notices.size());
     EXPECT_EQ(static_cast<UINT>(MM_MIM_OPEN), notices[0].message);
     EXPECT_EQ(reinterpret_cast<WPARAM>(in), notices[0].wParam);
@@ -280,7 +263,7 @@ TEST_F(SimTest, HeaderRulesOfInputBuffers) {
         EXPECT_EQ(static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE), header.dwFlags);
         EXPECT_EQ(0u, header.dwBytesRecorded);
     }
-    pump();
+    pumpMessages();
     auto returned = noticesOf(MM_MIM_LONGDATA);
     ASSERT_EQ(2u, returned.size());
     EXPECT_EQ(reinterpret_cast<LPARAM>(&h[0]), returned[0].lParam);
@@ -296,7 +279,7 @@ TEST_F(SimTest, IdentityRoundTripTakesWireTime) {
     link.queue(0);
     const auto sent = std::chrono::steady_clock::now();
     ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x01})));
-    ASSERT_TRUE(pumpUntil([] { return !noticesOf(MM_MIM_LONGDATA).empty(); }));
+    ASSERT_TRUE(pumpUntil(2000, [] { return !noticesOf(MM_MIM_LONGDATA).empty(); }));
     const Notice reply = noticesOf(MM_MIM_LONGDATA)[0];
     EXPECT_EQ(reinterpret_cast<WPARAM>(link.in), reply.wParam);
     EXPECT_EQ(reinterpret_cast<LPARAM>(&link.header[0]), reply.lParam);
@@ -726,7 +709,7 @@ TEST_F(SimTest, WineHandlesAFreedHandleItsValueAgainAndALateWrite) {
         notices.clear();
         EXPECT_EQ(1, simWriteKeptBuffers(late.data(), late.size())); // not into the one queued anew
         EXPECT_EQ(misuse + 2, simDriverMisuse());
-        pump();
+        pumpMessages();
         auto written = noticesOf(MM_MIM_LONGDATA);
         ASSERT_EQ(1u, written.size());
         EXPECT_EQ(reinterpret_cast<WPARAM>(firstIn), written[0].wParam);
@@ -851,7 +834,7 @@ TEST_F(SimTest, ConfiguredByteTimeSetsTheWire) {
     link.queue(0);
     const auto sent = std::chrono::steady_clock::now();
     ASSERT_EQ(MMSYSERR_NOERROR, link.send(deviceFrame({0x01})));
-    ASSERT_TRUE(pumpUntil([] { return !noticesOf(MM_MIM_LONGDATA).empty(); }));
+    ASSERT_TRUE(pumpUntil(2000, [] { return !noticesOf(MM_MIM_LONGDATA).empty(); }));
     EXPECT_GE(noticesOf(MM_MIM_LONGDATA)[0].at - sent, std::chrono::milliseconds(100));
 }
 
@@ -1217,7 +1200,7 @@ TEST_F(SimTest, GeneratorRunsByItselfInRealTime) {
     link.queue(0);
     ASSERT_EQ(MMSYSERR_NOERROR, link.send(locate(1, 3, 0, 0)));
     ASSERT_EQ(MMSYSERR_NOERROR, link.send(kMmcPlay));
-    EXPECT_TRUE(pumpUntil([] { return quarterFrames().size() >= 16; }, 3000));
+    EXPECT_TRUE(pumpUntil(3000, [] { return quarterFrames().size() >= 16; }));
     // PLAY right after LOCATE: the full frame comes first, then the quarter frames.
     ASSERT_FALSE(notices.empty());
     size_t first = 0;
@@ -1235,7 +1218,7 @@ TEST_F(SimTest, GeneratorRunsByItselfInRealTime) {
     EXPECT_EQ((Label{3, 0, 0, 2, 1}), labels[1]);
     const size_t stopped = quarterFrames().size();
     Sleep(100);
-    pump();
+    pumpMessages();
     EXPECT_EQ(stopped, quarterFrames().size());
 }
 
